@@ -1,0 +1,54 @@
+#include "export/export_driver.h"
+
+#include <cstdio>
+
+#include "export/object_listing.h"
+#include "export/pem_writer.h"
+#include "platform/platform.h"
+#include "token/module_binding.h"
+#include "token/token_session.h"
+
+namespace {
+
+// The signing PIN lives on the second slot: a card with two PINs shows as two slots.
+constexpr std::size_t kSigningSlotIndex = 1;
+
+// Erases the PIN's bytes when the run ends, whichever way it ends.
+class PinEraser {
+  public:
+    explicit PinEraser(std::string& pin) : pin_(pin) {}
+    ~PinEraser() { platform::eraseSecret(&pin_[0], pin_.size()); }
+    PinEraser(const PinEraser&) = delete;
+    PinEraser& operator=(const PinEraser&) = delete;
+
+  private:
+    std::string& pin_;
+};
+
+}  // namespace
+
+bool runExport(std::string pin, std::string outputPath) {
+    PinEraser eraser(pin);
+    ModuleBinding binding;
+    if (ModuleBinding::slotCount() <= kSigningSlotIndex) {
+        std::printf("No token found\n");
+        return false;
+    }
+    TokenSession session(ModuleBinding::slots()[kSigningSlotIndex]);
+    if (session.handle() == CK_INVALID_HANDLE) {
+        std::printf("session open error\n");
+        return false;
+    }
+    TokenLogin login(session.handle(), pin);
+    if (login.handle() == CK_INVALID_HANDLE) {
+        std::printf("login error\n");
+        return false;
+    }
+    LabelMap labels;
+    listObjects(session, labels);
+    for (const auto& entry : labels) {
+        std::printf("Exporting ... %s\n", entry.first.c_str());
+        exportCertificatePem(session, entry.first, outputPath);
+    }
+    return true;
+}

@@ -1,0 +1,8 @@
+// One export run: every certificate of the token at the second slot with a token goes to the
+// output file, the last label's remaining.
+#pragma once
+
+#include <string>
+
+// Returns true when the run got through the export loop; every message is already written.
+bool runExport(std::string pin, std::string outputPath);

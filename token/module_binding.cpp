@@ -1,0 +1,127 @@
+#include "token/module_binding.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "platform/platform.h"
+
+namespace {
+
+// More slots than any reader setup has: a larger count is a broken module, not a list to allocate.
+constexpr CK_ULONG kMaxSlots = 4096;
+
+struct ModuleState {
+    platform::LibraryHandle library = nullptr;
+    CK_FUNCTION_LIST* functions = nullptr;
+    std::vector<CK_SLOT_ID> slots;
+    std::atomic<int> holders{0};
+};
+
+ModuleState state;
+
+void unloadAfterFailure(bool initialised) {
+    if (initialised) {
+        state.functions->C_Finalize(nullptr);
+    }
+    if (state.library) {
+        platform::unloadLibrary(state.library);
+    }
+    state.library = nullptr;
+    state.functions = nullptr;
+    state.slots.clear();
+}
+
+bool readSlotsWithToken() {
+    CK_ULONG count = 0;
+    CK_RV rv = state.functions->C_GetSlotList(CK_TRUE, nullptr, &count);
+    if (rv != CKR_OK || count > kMaxSlots) {
+        std::printf("GetSlotList1 Error %lx\n", rv);
+        return false;
+    }
+    if (count == 0) {
+        return true;
+    }
+    std::vector<CK_SLOT_ID> slots(count);
+    rv = state.functions->C_GetSlotList(CK_TRUE, slots.data(), &count);
+    if (rv != CKR_OK) {
+        std::printf("GetSlotList2 Erron %lx\n", rv);
+        return false;
+    }
+    // Only the entries the module wrote count, and never more than the list holds.
+    slots.resize(std::min<CK_ULONG>(count, slots.size()));
+    state.slots = std::move(slots);
+    return true;
+}
+
+bool bindModule() {
+    const platform::NativePath path = platform::moduleBesideExecutable();
+    if (!platform::fileExists(path)) {
+        std::printf("Pkcs11 DLL not found : " CERTEXPORT_NATIVE_PATH_FORMAT "\n", path.c_str());
+        std::exit(-1);
+    }
+    state.library = platform::loadLibrary(path);
+    if (!state.library) {
+        std::printf("LoadLibrary Error %lx\n", platform::lastLoadError());
+        return false;
+    }
+    const auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(
+        platform::findSymbol(state.library, "C_GetFunctionList"));
+    if (!getFunctionList) {
+        std::printf("GetProcAddress Error\n");
+        unloadAfterFailure(false);
+        return false;
+    }
+    if (getFunctionList(&state.functions) != CKR_OK || !state.functions) {
+        std::printf("GetFunction List Error\n");
+        unloadAfterFailure(false);
+        return false;
+    }
+    if (state.functions->C_Initialize(nullptr) != CKR_OK) {
+        std::printf("Initialize Error\n");
+        unloadAfterFailure(false);
+        return false;
+    }
+    state.slots.clear();
+    if (!readSlotsWithToken()) {
+        unloadAfterFailure(true);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ModuleBinding::ModuleBinding() {
+    holds_ = state.library != nullptr || bindModule();
+    if (holds_) {
+        ++state.holders;
+    }
+}
+
+ModuleBinding::~ModuleBinding() {
+    if (!holds_ || state.holders.fetch_sub(1) != 1) {
+        return;
+    }
+    state.functions->C_Finalize(nullptr);
+    state.slots.clear();
+    if (state.library && !platform::unloadLibrary(state.library)) {
+        std::cout << "FreeLibrary error" << std::endl;
+    }
+    state.library = nullptr;
+    state.functions = nullptr;
+}
+
+CK_FUNCTION_LIST* ModuleBinding::functions() {
+    return state.functions;
+}
+
+const std::vector<CK_SLOT_ID>& ModuleBinding::slots() {
+    return state.slots;
+}
+
+CK_ULONG ModuleBinding::slotCount() {
+    return state.slots.size();
+}
