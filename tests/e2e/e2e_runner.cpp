@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +24,7 @@ namespace {
 
 struct Paths {
     std::string binary, testModule, cases;
+    std::vector<std::string> wrapper;  // e.g. a memory checker, with its options
 };
 Paths paths;
 
@@ -122,9 +124,10 @@ struct Outcome {
     std::string out;
 };
 
-// Starts the binary with the arguments and environment, feeds it the key bytes and collects its
-// standard output; a run that hangs is killed after a while.
-Outcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
+// Starts the binary (behind the wrapper command, if any) with the arguments and environment, feeds
+// it the key bytes and collects its standard output; a run that hangs is killed after a while.
+Outcome runProgram(const std::vector<std::string>& wrapper, const std::string& program,
+                   const std::vector<std::string>& arguments,
                    const std::vector<std::string>& environment, const std::string& input,
                    const fs::path& directory) {
     const fs::path inputFile = directory / ".stdin";
@@ -139,7 +142,11 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
         }
         dup2(in, STDIN_FILENO);
         dup2(out, STDOUT_FILENO);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        std::vector<char*> argv;
+        for (const std::string& word : wrapper) {
+            argv.push_back(const_cast<char*>(word.c_str()));
+        }
+        argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& argument : arguments) {
             argv.push_back(const_cast<char*>(argument.c_str()));
         }
@@ -149,7 +156,7 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
             envp.push_back(const_cast<char*>(variable.c_str()));
         }
         envp.push_back(nullptr);
-        execve(program.c_str(), argv.data(), envp.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     Outcome outcome;
@@ -343,7 +350,8 @@ class CaseTest : public testing::Test {
         environment.push_back("P11TEST_SCENARIO=" + (work / "scenario.txt").string());
         environment.push_back("P11TEST_LOG=" + (work / "calls.log").string());
 
-        const Outcome outcome = runProgram(program, arguments, environment, key, work);
+        const Outcome outcome =
+            runProgram(paths.wrapper, program, arguments, environment, key, work);
         EXPECT_EQ(outcome.exitStatus, expectedExit);
         EXPECT_EQ(outcome.out, expectedOut) << "expected:\n"
                                             << printable(expectedOut) << "\nactual:\n"
@@ -383,7 +391,13 @@ int main(int argc, char** argv) {
     // The environment may point the runner at another build of the binary and module.
     paths = {setting("CERTEXPORT_E2E_BINARY", CERTEXPORT_BINARY),
              setting("CERTEXPORT_E2E_MODULE", CERTEXPORT_TEST_MODULE),
-             CERTEXPORT_SOURCE_DIR "/tests/e2e/cases"};
+             CERTEXPORT_SOURCE_DIR "/tests/e2e/cases",
+             {}};
+    // CERTEXPORT_E2E_WRAPPER: an absolute command path and options, separated by blanks.
+    std::istringstream wrapper(setting("CERTEXPORT_E2E_WRAPPER", ""));
+    for (std::string word; wrapper >> word;) {
+        paths.wrapper.push_back(word);
+    }
     std::vector<fs::path> cases;
     for (const auto& entry : fs::directory_iterator(paths.cases)) {
         if (entry.path().extension() == ".case") {
@@ -392,8 +406,10 @@ int main(int argc, char** argv) {
     }
     std::sort(cases.begin(), cases.end());
     for (const fs::path& file : cases) {
-        testing::RegisterTest("Case", file.stem().string().c_str(), nullptr, nullptr,
-                              file.string().c_str(), 0,
+        // A '-' in a test name would read as a negative filter when CTest runs one case.
+        std::string name = file.stem().string();
+        std::replace(name.begin(), name.end(), '-', '_');
+        testing::RegisterTest("Case", name.c_str(), nullptr, nullptr, file.string().c_str(), 0,
                               [file]() -> testing::Test* { return new CaseTest(file); });
     }
     return RUN_ALL_TESTS();
