@@ -18,13 +18,4 @@ TEST(LabelKey, EndsAtTheFirstZeroByteAndKeepsAtMost255Bytes) {
     EXPECT_EQ(labelKey(bytes("\xff\x80")), "\xff\x80");
 }
 
-TEST(LabelMapOrder, IsBytewiseUnsignedWithPrefixesFirst) {
-    LabelMap labels{{"b", ""}, {"\xe3\x81\x82", ""}, {"ab", ""}, {"a", ""}, {"B", ""}, {"", ""}};
-    std::vector<std::string> order;
-    for (const auto& entry : labels) {
-        order.push_back(entry.first);
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{"", "B", "a", "ab", "b", "\xe3\x81\x82"}));
-}
-
 }  // namespace
