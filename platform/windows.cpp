@@ -12,9 +12,13 @@ namespace platform {
 
 NativePath moduleBesideExecutable() {
     wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    PathRemoveFileSpecW(path);
-    PathAppendW(path, L".\\opensc-pkcs11.dll");
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    // A cut-off name, or a directory with no room for the file name, gives an empty path (reported
+    // as not found) rather than the directory or a truncated one.
+    if (length == 0 || length >= MAX_PATH || !PathRemoveFileSpecW(path) ||
+        !PathAppendW(path, L".\\opensc-pkcs11.dll")) {
+        return NativePath();
+    }
     return path;
 }
 
