@@ -1,6 +1,5 @@
 // certexport: exports the signing certificate of a smart-card token to a PEM file.
 #include <cstdio>
-#include <string>
 
 #include "export/export_driver.h"
 #include "platform/platform.h"
@@ -29,9 +28,9 @@ int main(int argc, char* argv[]) {
         return -1;
     }
     std::printf("%s", text.processing);
-    std::string outputPath = argv[2];
-    std::string pin = argv[1];
-    runExport(std::move(pin), std::move(outputPath));
+    // The PIN text is built once, straight into the parameter that runExport erases: a moved-from
+    // short string would keep its bytes here.
+    runExport(argv[1], argv[2]);
     std::printf("\n");
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "export/export_driver.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "export/object_listing.h"
 #include "export/pem_writer.h"
@@ -13,11 +14,32 @@ namespace {
 // The signing PIN lives on the second slot: a card with two PINs shows as two slots.
 constexpr std::size_t kSigningSlotIndex = 1;
 
+void erase(std::string& pin) {
+    platform::eraseSecret(&pin[0], pin.size());
+}
+
+// The PIN of the run under way. A missing module ends the process from inside the binding, where
+// no destructor runs; the exit hook erases it then.
+std::string* pinInUse = nullptr;
+
+void erasePinInUse() {
+    if (pinInUse) {
+        erase(*pinInUse);
+    }
+}
+
 // Erases the PIN's bytes when the run ends, whichever way it ends.
 class PinEraser {
   public:
-    explicit PinEraser(std::string& pin) : pin_(pin) {}
-    ~PinEraser() { platform::eraseSecret(&pin_[0], pin_.size()); }
+    explicit PinEraser(std::string& pin) : pin_(pin) {
+        static const bool hooked = std::atexit(erasePinInUse) == 0;
+        static_cast<void>(hooked);
+        pinInUse = &pin_;
+    }
+    ~PinEraser() {
+        erase(pin_);
+        pinInUse = nullptr;
+    }
     PinEraser(const PinEraser&) = delete;
     PinEraser& operator=(const PinEraser&) = delete;
 
