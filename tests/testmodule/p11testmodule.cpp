@@ -4,13 +4,11 @@
 #include <p11-kit/pkcs11.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -37,8 +35,7 @@ struct Object {
 
 struct Slot {
     CK_SLOT_ID id;
-    bool token;
-    bool loggedIn;
+    bool token, loggedIn;
 };
 
 struct Session {
@@ -63,33 +60,60 @@ struct State {
     CK_SESSION_HANDLE nextSession = 1;
 } g;
 
-const std::pair<const char*, CK_ATTRIBUTE_TYPE> kAttrs[] = {
-    {"CLASS", CKA_CLASS},
-    {"TOKEN", CKA_TOKEN},
-    {"LABEL", CKA_LABEL},
-    {"ID", CKA_ID},
-    {"VALUE", CKA_VALUE},
-    {"SUBJECT", CKA_SUBJECT},
-    {"CERTIFICATE_TYPE", CKA_CERTIFICATE_TYPE}};
+Bytes Native(CK_ULONG v) {
+    return Bytes(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+// Every attribute an object has: its name in the log and in `raw.`, `missing=` and
+// `unavailable=`, the field that sets it, how that field's value is written, and its default.
+enum Kind { kNumber, kFlag, kBytes };
+struct Attr {
+    const char* name;
+    const char* field;
+    CK_ATTRIBUTE_TYPE type;
+    Kind kind;
+    Bytes init;
+};
+const Attr kAttrs[] = {
+    {"CLASS", "class", CKA_CLASS, kNumber, Native(CKO_CERTIFICATE)},
+    {"TOKEN", "token", CKA_TOKEN, kFlag, Bytes(1, '\1')},
+    {"LABEL", "label", CKA_LABEL, kBytes, ""},
+    {"ID", "id", CKA_ID, kBytes, ""},
+    {"VALUE", "value", CKA_VALUE, kBytes, ""},
+    {"SUBJECT", "subject", CKA_SUBJECT, kBytes, ""},
+    {"CERTIFICATE_TYPE", "certtype", CKA_CERTIFICATE_TYPE, kNumber, Native(CKC_X_509)}};
+
+template <typename Match>
+const Attr* FindAttr(Match match) {
+    auto it = std::find_if(std::begin(kAttrs), std::end(kAttrs), match);
+    return it == std::end(kAttrs) ? nullptr : it;
+}
 
 // Functions a `fail` line may name; a misspelt one is a scenario error, not a silent no-op.
-const char* const kFunctions[] = {"C_GetFunctionList",  "C_Initialize",       "C_Finalize",
-                                  "C_GetSlotList",      "C_GetSlotInfo",      "C_GetTokenInfo",
-                                  "C_OpenSession",      "C_CloseSession",     "C_Login",
-                                  "C_Logout",           "C_FindObjectsInit",  "C_FindObjects",
-                                  "C_FindObjectsFinal", "C_GetAttributeValue"};
+const char* const kFunctions[] = {"C_GetFunctionList", "C_Initialize",       "C_Finalize",
+                                  "C_GetSlotList",     "C_OpenSession",      "C_CloseSession",
+                                  "C_Login",           "C_Logout",           "C_FindObjectsInit",
+                                  "C_FindObjects",     "C_FindObjectsFinal", "C_GetAttributeValue"};
 
-const char kHex[] = "0123456789abcdef";
+// The escapes of the scenario syntax, in both directions; the final NUL of kUnescaped is \0.
+const char kEscapes[] = "nrt\\\"0";
+const char kUnescaped[] = "\n\r\t\\\"";
+
+// Ends a function with the result rv, or the reading of a scenario line: C_Initialize then
+// answers CKR_GENERAL_ERROR.
+void Check(bool ok, CK_RV rv = CKR_GENERAL_ERROR) {
+    if (!ok) {
+        throw rv;
+    }
+}
 
 // ---- call log ----
 
 // Opened and closed per line so that the log survives a crash of the host.
 void Log(const std::string& text) {
     const char* path = std::getenv("P11TEST_LOG");
-    if (!path || !*path) {
-        return;
-    }
-    if (std::FILE* f = std::fopen(path, "ab")) {
+    std::FILE* f = path && *path ? std::fopen(path, "ab") : nullptr;
+    if (f) {
         std::string line = text + "\n";
         std::fwrite(line.data(), 1, line.size(), f);
         std::fclose(f);
@@ -110,26 +134,29 @@ std::string Hex(CK_ULONG v) {
     return s.str();
 }
 
-void Log(const std::string& call, CK_RV rv) {
+// Logs a finished call with its result and passes the result on.
+CK_RV Log(const std::string& call, CK_RV rv) {
     Log(call + " -> " + Hex(rv));
+    return rv;
 }
 
 std::string Out(const CK_ULONG* p) {
     return p ? Dec(*p) : "NULL";
 }
 
+std::string SetOrNull(bool set) {
+    return set ? "SET" : "NULL";
+}
+
 std::string HexBytes(const unsigned char* p, CK_ULONG n) {
+    const char* hex = "0123456789abcdef";
     std::string s;
     for (CK_ULONG i = 0; i < n; ++i) {
-        s += kHex[p[i] >> 4];
-        s += kHex[p[i] & 15];
+        s += hex[p[i] >> 4];
+        s += hex[p[i] & 15];
     }
     return s;
 }
-
-// The escapes of the scenario syntax, in both directions; the final NUL of kUnescaped is \0.
-const char kEscapes[] = "nrt\\\"0";
-const char kUnescaped[] = "\n\r\t\\\"";
 
 std::string Quote(const unsigned char* p, CK_ULONG n) {
     std::string s = "\"";
@@ -148,15 +175,6 @@ std::string Quote(const unsigned char* p, CK_ULONG n) {
     return s + "\"";
 }
 
-std::string AttrName(CK_ATTRIBUTE_TYPE type) {
-    for (const auto& a : kAttrs) {
-        if (a.second == type) {
-            return a.first;
-        }
-    }
-    return Hex(type);
-}
-
 // `[NAME=value,...]` for a search template, `[NAME,...]` for an attribute query.
 std::string Template(CK_ATTRIBUTE_PTR t, CK_ULONG n, bool values) {
     if (!t && n) {
@@ -164,20 +182,21 @@ std::string Template(CK_ATTRIBUTE_PTR t, CK_ULONG n, bool values) {
     }
     std::string s = "[";
     for (CK_ULONG i = 0; i < n; ++i) {
-        s += (i ? "," : "") + AttrName(t[i].type);
+        const Attr* a = FindAttr([&](const Attr& x) { return x.type == t[i].type; });
+        s += (i ? "," : "") + (a ? a->name : Hex(t[i].type));
         const auto* p = static_cast<const unsigned char*>(t[i].pValue);
-        CK_ULONG native = 0;
+        CK_ULONG len = t[i].ulValueLen, native = 0;
         if (!values) {
             continue;
-        } else if (!p && t[i].ulValueLen) {
+        } else if (!p && len) {
             s += "=NULL";
-        } else if (t[i].ulValueLen == sizeof native) {
+        } else if (len == sizeof native) {
             std::memcpy(&native, p, sizeof native);
             s += "=" + Dec(native);
-        } else if (t[i].ulValueLen == 1) {
+        } else if (len == 1) {
             s += "=" + Dec(p[0]);
         } else {
-            s += "=x:" + HexBytes(p, t[i].ulValueLen);
+            s += "=x:" + HexBytes(p, len);
         }
     }
     return s + "]";
@@ -201,81 +220,87 @@ bool ParseNum(std::string s, CK_ULONG& out, int base = 10) {
     return errno == 0 && out == v;
 }
 
-bool Unhex(const std::string& hex, Bytes& out) {
-    if (hex.size() % 2 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        return false;
-    }
+CK_ULONG Num(const std::string& s, int base = 10) {
+    CK_ULONG v = 0;
+    Check(ParseNum(s, v, base));
+    return v;
+}
+
+bool Flag(const std::string& s) {
+    Check(s == "0" || s == "1");
+    return s == "1";
+}
+
+Bytes Unhex(const std::string& hex) {
+    Check(hex.size() % 2 == 0 && hex.find_first_not_of("0123456789abcdefABCDEF") == hex.npos);
+    Bytes out;
     for (size_t i = 0; i < hex.size(); i += 2) {
         out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     }
-    return true;
+    return out;
+}
+
+// A file that cannot be read, such as a directory, reads as empty once it is open.
+bool ReadFile(const std::string& path, Bytes& out) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    out = text.str();
+    return in.is_open();
 }
 
 // `"text"` with escapes, `x:HEX` or `@path`, each optionally followed by `*N`.
-bool ParseBytes(std::string s, Bytes& out) {
-    std::string repeat;
-    out.clear();
-    if (!s.empty() && s[0] == '"') {
-        size_t i = 1;
-        for (; i < s.size() && s[i] != '"'; ++i) {
-            if (s[i] != '\\') {
-                out += s[i];
+Bytes ParseBytes(const std::string& s) {
+    Bytes once;
+    size_t end = s.rfind('*');  // where `*N` begins
+    CK_ULONG times = 1;
+    if (s.compare(0, 1, "\"") == 0) {
+        for (end = 1; end < s.size() && s[end] != '"'; ++end) {
+            if (s[end] != '\\') {
+                once += s[end];
                 continue;
             }
-            char c = ++i < s.size() ? s[i] : '\0';
-            const char* esc = c ? std::strchr(kEscapes, c) : nullptr;
-            std::string hex = s.substr(i + 1, 2);
-            if (esc) {
-                out += kUnescaped[esc - kEscapes];
-            } else if (c != 'x' || hex.size() != 2 || !Unhex(hex, out)) {
-                return false;
+            // At the end of s the NUL is read, which strchr finds as the end of kEscapes.
+            const char* esc = std::strchr(kEscapes, s[++end]);
+            if (esc && *esc) {
+                once += kUnescaped[esc - kEscapes];
             } else {
-                i += 2;
+                Check(s[end] == 'x' && s.size() >= end + 3);
+                once += Unhex(s.substr(end + 1, 2));
+                end += 2;
             }
         }
-        if (i == s.size()) {
-            return false;
-        }
-        repeat = s.substr(i + 1);
+        Check(end++ < s.size());  // the closing quote
     } else {
-        size_t star = s.rfind('*');
         CK_ULONG n;
-        if (star != std::string::npos && ParseNum(s.substr(star + 1), n)) {
-            repeat = s.substr(star);
-            s.erase(star);
+        if (end == std::string::npos || !ParseNum(s.substr(end + 1), n)) {  // no `*N`
+            end = s.size();
         }
-        if (s.compare(0, 2, "x:") == 0) {
-            if (!Unhex(s.substr(2), out)) {
-                return false;
-            }
-        } else if (s.size() > 1 && s[0] == '@') {
-            std::ifstream in(s.substr(1), std::ios::binary);
-            if (!in) {
-                return false;
-            }
-            out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::string body = s.substr(0, end);
+        if (body.compare(0, 2, "x:") == 0) {
+            once = Unhex(body.substr(2));
         } else {
-            return false;
+            Check(body.size() > 1 && body[0] == '@' && ReadFile(body.substr(1), once));
         }
     }
-    CK_ULONG times = 1;
-    if (!repeat.empty() && (repeat[0] != '*' || !ParseNum(repeat.substr(1), times))) {
-        return false;
+    if (end < s.size()) {
+        Check(s[end] == '*');
+        times = Num(s.substr(end + 1));
     }
-    Bytes once = out;
-    out.clear();
+    Bytes out;
     for (CK_ULONG i = 0; i < times; ++i) {
         out += once;
     }
-    return true;
+    return out;
 }
 
 // Splits at blanks outside double quotes; a backslash inside quotes keeps the next character.
-bool SplitWords(const std::string& line, std::vector<std::string>& words) {
+std::vector<std::string> SplitWords(const std::string& line) {
+    std::vector<std::string> words;
     std::string w;
     bool quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        char c = line[i];
+    for (size_t i = 0; i <= line.size(); ++i) {
+        char c = i < line.size() ? line[i] : ' ';  // a blank at the end ends the last word
         if (!quoted && (c == ' ' || c == '\t')) {
             if (!w.empty()) {
                 words.push_back(w);
@@ -290,104 +315,69 @@ bool SplitWords(const std::string& line, std::vector<std::string>& words) {
             quoted = !quoted;
         }
     }
-    if (!w.empty()) {
-        words.push_back(w);
-    }
-    return !quoted;
+    Check(!quoted);
+    return words;
 }
 
-bool ParseAttr(const std::string& name, CK_ATTRIBUTE_TYPE& type) {
-    for (const auto& a : kAttrs) {
-        if (name == a.first) {
-            type = a.second;
-            return true;
-        }
-    }
-    return false;
+CK_ATTRIBUTE_TYPE AttrNamed(const std::string& name) {
+    const Attr* a = FindAttr([&](const Attr& x) { return name == x.name; });
+    Check(a);
+    return a->type;
 }
 
-bool ParseAttrList(const std::string& list, Types& out) {
+// A comma-separated list of attribute names, added to `out`.
+void ParseAttrList(const std::string& list, Types& out) {
+    Check(!list.empty() && list.back() != ',');
     std::istringstream in(list);
-    CK_ATTRIBUTE_TYPE type;
     for (std::string name; std::getline(in, name, ',');) {
-        if (!ParseAttr(name, type)) {
-            return false;
-        }
-        out.push_back(type);
+        out.push_back(AttrNamed(name));
     }
-    return !out.empty() && list.back() != ',';
 }
 
 Slot* FindSlot(CK_SLOT_ID id) {
-    for (Slot& s : g.slots) {
-        if (s.id == id) {
-            return &s;
-        }
-    }
-    return nullptr;
+    auto it = std::find_if(g.slots.begin(), g.slots.end(), [&](Slot& s) { return s.id == id; });
+    return it == g.slots.end() ? nullptr : &*it;
 }
 
-Bytes Native(CK_ULONG v) {
-    return Bytes(reinterpret_cast<const char*>(&v), sizeof v);
-}
-
-bool ParseObject(const std::vector<std::string>& words) {
+void ParseObject(const std::vector<std::string>& words) {
     Object o;
-    o.attrs = {{CKA_CLASS, Native(CKO_CERTIFICATE)},
-               {CKA_TOKEN, Bytes(1, '\1')},
-               {CKA_LABEL, ""},
-               {CKA_ID, ""},
-               {CKA_VALUE, ""},
-               {CKA_SUBJECT, ""},
-               {CKA_CERTIFICATE_TYPE, Native(CKC_X_509)}};
+    for (const Attr& a : kAttrs) {
+        o.attrs[a.type] = a.init;
+    }
     std::map<CK_ATTRIBUTE_TYPE, Bytes> raw;
     Types missing;
-    CK_ULONG count = 1, n = 0;
+    CK_ULONG count = 1;
     bool haveSlot = false;
     for (size_t i = 1; i < words.size(); ++i) {
         size_t eq = words[i].find('=');
-        if (eq == std::string::npos) {
-            return false;
-        }
+        Check(eq != std::string::npos);
         std::string key = words[i].substr(0, eq), val = words[i].substr(eq + 1);
-        CK_ATTRIBUTE_TYPE type;
-        bool ok = true;
+        const Attr* field = FindAttr([&](const Attr& x) { return key == x.field; });
         if (key == "slot") {
-            const Slot* s = ParseNum(val, o.slot) ? FindSlot(o.slot) : nullptr;
-            ok = haveSlot = s && s->token;  // the slot's line must come first
-        } else if (key == "class" || key == "certtype") {
-            ok = ParseNum(val, n);
-            o.attrs[key == "class" ? CKA_CLASS : CKA_CERTIFICATE_TYPE] = Native(n);
-        } else if (key == "token") {
-            ok = val == "0" || val == "1";
-            o.attrs[CKA_TOKEN] = Bytes(1, val == "1" ? '\1' : '\0');
-        } else if (key == "stray") {
-            ok = val == "0" || val == "1";
-            o.stray = val == "1";
-        } else if (key == "label" || key == "id" || key == "value" || key == "subject") {
-            type = key == "label"   ? CKA_LABEL
-                   : key == "id"    ? CKA_ID
-                   : key == "value" ? CKA_VALUE
-                                    : CKA_SUBJECT;
-            ok = ParseBytes(val, o.attrs[type]);
-        } else if (key.compare(0, 4, "raw.") == 0 && ParseAttr(key.substr(4), type)) {
-            ok = ParseBytes(val, raw[type]);
+            const Slot* s = FindSlot(o.slot = Num(val));
+            Check(haveSlot = s && s->token);  // the slot's line must come first
+        } else if (field) {
+            o.attrs[field->type] = field->kind == kNumber ? Native(Num(val))
+                                   : field->kind == kFlag ? Bytes(1, Flag(val))
+                                                          : ParseBytes(val);
+        } else if (key.compare(0, 4, "raw.") == 0) {
+            raw[AttrNamed(key.substr(4))] = ParseBytes(val);
         } else if (key == "missing" || key == "unavailable") {
-            ok = ParseAttrList(val, key == "missing" ? missing : o.unavailable);
+            ParseAttrList(val, key == "missing" ? missing : o.unavailable);
+        } else if (key == "stray") {
+            o.stray = Flag(val);
         } else {
-            ok = key == "count" && ParseNum(val, count);
-        }
-        if (!ok) {
-            return false;
+            Check(key == "count");
+            count = Num(val);
         }
     }
-    for (const auto& r : raw) {
-        o.attrs[r.first] = r.second;
-    }
+    Check(haveSlot);
+    raw.insert(o.attrs.begin(), o.attrs.end());  // keeps the raw values
+    o.attrs = raw;
     for (CK_ATTRIBUTE_TYPE type : missing) {
         o.attrs.erase(type);
     }
-    for (CK_ULONG i = 0; haveSlot && i < count; ++i) {
+    for (CK_ULONG i = 0; i < count; ++i) {
         Object copy = o;
         std::string index = (i < 10 ? "0" : "") + Dec(i);
         for (CK_ATTRIBUTE_TYPE type : {CKA_LABEL, CKA_ID}) {
@@ -399,39 +389,31 @@ bool ParseObject(const std::vector<std::string>& words) {
         }
         g.objects.push_back(copy);
     }
-    return haveSlot;
 }
 
-bool ParseLine(const std::vector<std::string>& w) {
-    CK_ULONG n = 0, rv = 0;
+void ParseLine(const std::vector<std::string>& w) {
     if (w[0] == "slot" && (w.size() == 2 || (w.size() == 3 && w[2] == "empty"))) {
-        bool ok = ParseNum(w[1], n) && !FindSlot(n);
-        if (ok) {
-            g.slots.push_back({n, w.size() == 2, false});
-        }
-        return ok;
+        CK_SLOT_ID id = Num(w[1]);
+        Check(!FindSlot(id));
+        g.slots.push_back({id, w.size() == 2, false});
+    } else if (w[0] == "pin" && w.size() == 2) {
+        g.pin = ParseBytes(w[1]);
+        g.hasPin = true;
+    } else if (w[0] == "object") {
+        ParseObject(w);
+    } else if (w[0] == "fail" && w.size() == 4) {
+        Check(std::find(std::begin(kFunctions), std::end(kFunctions), w[1]) !=
+              std::end(kFunctions));
+        CK_ULONG call = Num(w[2]);
+        Check(call > 0);
+        g.fails[{w[1], call}] = Num(w[3], 16);
+    } else {
+        std::map<std::string, bool*> hostile = {{"findoverflow", &g.findOverflow},
+                                                {"slotgrow", &g.slotGrow},
+                                                {"nulltable", &g.nullTable}};
+        Check(w[0] == "hostile" && w.size() == 2 && hostile.count(w[1]));
+        *hostile[w[1]] = true;
     }
-    if (w[0] == "pin" && w.size() == 2) {
-        return g.hasPin = ParseBytes(w[1], g.pin);
-    }
-    if (w[0] == "object") {
-        return ParseObject(w);
-    }
-    if (w[0] == "fail" && w.size() == 4) {
-        bool known =
-            std::find(std::begin(kFunctions), std::end(kFunctions), w[1]) != std::end(kFunctions);
-        bool ok = known && ParseNum(w[2], n) && n > 0 && ParseNum(w[3], rv, 16);
-        if (ok) {
-            g.fails[{w[1], n}] = rv;
-        }
-        return ok;
-    }
-    bool* flag = w.size() != 2 || w[0] != "hostile" ? nullptr
-                 : w[1] == "findoverflow"           ? &g.findOverflow
-                 : w[1] == "slotgrow"               ? &g.slotGrow
-                 : w[1] == "nulltable"              ? &g.nullTable
-                                                    : nullptr;
-    return flag && (*flag = true);
 }
 
 void ScenarioError(const std::string& line) {
@@ -441,26 +423,25 @@ void ScenarioError(const std::string& line) {
 
 // Read on the first call of any function, so that even C_GetFunctionList can be scripted.
 void Load() {
-    if (g.loaded) {
-        return;
-    }
-    g.loaded = true;
     const char* path = std::getenv("P11TEST_SCENARIO");
-    if (!path || !*path) {
+    Bytes text;
+    if (std::exchange(g.loaded, true) || !path || !*path) {
         return;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    if (!ReadFile(path, text)) {
         ScenarioError(std::string("cannot read ") + path);
     }
+    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         size_t first = line.find_first_not_of(" \t");
-        std::vector<std::string> words;
-        if (first != std::string::npos && line[first] != '#' &&
-            (!SplitWords(line, words) || !ParseLine(words))) {
+        try {
+            if (first != std::string::npos && line[first] != '#') {
+                ParseLine(SplitWords(line));
+            }
+        } catch (CK_RV) {
             ScenarioError(line);
         }
     }
@@ -468,195 +449,126 @@ void Load() {
 
 // ---- the functions ----
 
-// Counts the call, applies an injected result, then the initialisation rule, then the body.
+// Counts the call; an injected result answers it, else the initialisation rule, else the body,
+// which stops at the first failed Check or ends with CKR_OK.
 template <typename F>
 CK_RV Run(const char* fn, bool needsInit, F body) {
     Load();
-    auto it = g.fails.find({fn, ++g.calls[fn]});
-    if (it != g.fails.end()) {
-        return it->second;
+    auto fail = g.fails.find({fn, ++g.calls[fn]});
+    if (fail != g.fails.end()) {
+        return fail->second;
     }
-    return needsInit && !g.initialised ? CKR_CRYPTOKI_NOT_INITIALIZED : body();
+    try {
+        Check(g.initialised || !needsInit, CKR_CRYPTOKI_NOT_INITIALIZED);
+        body();
+        return CKR_OK;
+    } catch (CK_RV rv) {
+        return rv;
+    }
 }
 
-template <typename F>
-CK_RV RunSession(const char* fn, CK_SESSION_HANDLE h, F body) {
-    return Run(fn, true, [&]() -> CK_RV {
-        auto it = g.sessions.find(h);
-        return it == g.sessions.end() ? CKR_SESSION_HANDLE_INVALID : body(it->second);
-    });
-}
-
-CK_RV TokenSlot(CK_SLOT_ID id) {
-    const Slot* s = FindSlot(id);
-    return !s ? CKR_SLOT_ID_INVALID : !s->token ? CKR_TOKEN_NOT_PRESENT : CKR_OK;
-}
-
-void Pad(unsigned char* dst, size_t size, const std::string& text) {
-    std::memset(dst, ' ', size);
-    std::memcpy(dst, text.data(), std::min(text.size(), size));
+Session& SessionOf(CK_SESSION_HANDLE h) {
+    auto it = g.sessions.find(h);
+    Check(it != g.sessions.end(), CKR_SESSION_HANDLE_INVALID);
+    return it->second;
 }
 
 CK_RV Initialize(CK_VOID_PTR args) {
-    CK_RV rv = Run("C_Initialize", false, [&]() -> CK_RV {
-        if (g.broken || g.initialised) {
-            return g.broken ? CKR_GENERAL_ERROR : CKR_CRYPTOKI_ALREADY_INITIALIZED;
-        }
-        if (args && static_cast<CK_C_INITIALIZE_ARGS*>(args)->pReserved) {
-            return CKR_ARGUMENTS_BAD;
-        }
+    CK_RV rv = Run("C_Initialize", false, [&] {
+        Check(!g.broken, CKR_GENERAL_ERROR);
+        Check(!g.initialised, CKR_CRYPTOKI_ALREADY_INITIALIZED);
+        Check(!args || !static_cast<CK_C_INITIALIZE_ARGS*>(args)->pReserved, CKR_ARGUMENTS_BAD);
         g.initialised = true;
-        return CKR_OK;
     });
-    Log(std::string("C_Initialize args=") + (args ? "SET" : "NULL"), rv);
-    return rv;
+    return Log("C_Initialize args=" + SetOrNull(args), rv);
 }
 
 CK_RV Finalize(CK_VOID_PTR reserved) {
-    CK_RV rv = Run("C_Finalize", true, [&]() -> CK_RV {
-        if (reserved) {
-            return CKR_ARGUMENTS_BAD;
-        }
+    CK_RV rv = Run("C_Finalize", true, [&] {
+        Check(!reserved, CKR_ARGUMENTS_BAD);
         g.sessions.clear();
         for (Slot& s : g.slots) {
             s.loggedIn = false;
         }
         g.initialised = false;
-        return CKR_OK;
     });
-    Log(std::string("C_Finalize args=") + (reserved ? "SET" : "NULL"), rv);
-    return rv;
+    return Log("C_Finalize args=" + SetOrNull(reserved), rv);
 }
 
 CK_RV GetSlotList(CK_BBOOL present, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
     std::string written;
-    CK_RV rv = Run("C_GetSlotList", true, [&]() -> CK_RV {
-        if (!count) {
-            return CKR_ARGUMENTS_BAD;
-        }
+    CK_RV rv = Run("C_GetSlotList", true, [&] {
+        Check(count, CKR_ARGUMENTS_BAD);
         std::vector<CK_SLOT_ID> ids;
         for (const Slot& s : g.slots) {
             if (s.token || !present) {
                 ids.push_back(s.id);
             }
         }
+        CK_ULONG room = *count;
         bool grow = list && g.slotGrow && g.calls["C_GetSlotList"] == 2;
-        if (!list || (*count < ids.size() && !grow)) {
-            bool small = list && *count < ids.size();
-            *count = ids.size();
-            return small ? CKR_BUFFER_TOO_SMALL : CKR_OK;
-        }
-        for (CK_ULONG i = 0; i < ids.size() && i < *count; ++i) {
+        *count = grow ? room + 1 : ids.size();
+        Check(!list || grow || room >= ids.size(), CKR_BUFFER_TOO_SMALL);
+        for (CK_ULONG i = 0; list && i < ids.size() && i < room; ++i) {
             list[i] = ids[i];
             written += (i ? "," : "") + Dec(ids[i]);
         }
-        *count = grow ? *count + 1 : ids.size();
-        return CKR_OK;
     });
-    Log("C_GetSlotList tokenPresent=" + Dec(present) +
-            " list=" + (list ? "[" + written + "]" : "NULL") + " count=" + Out(count),
-        rv);
-    return rv;
-}
-
-// Slot and token information exist for general PKCS#11 tools that list slots.
-CK_RV GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO_PTR info) {
-    CK_RV rv = Run("C_GetSlotInfo", true, [&]() -> CK_RV {
-        const Slot* s = FindSlot(id);
-        if (!s || !info) {
-            return s ? CKR_ARGUMENTS_BAD : CKR_SLOT_ID_INVALID;
-        }
-        std::memset(info, 0, sizeof *info);
-        Pad(info->slotDescription, sizeof info->slotDescription, "test slot " + Dec(id));
-        Pad(info->manufacturerID, sizeof info->manufacturerID, "certexport tests");
-        info->flags = CKF_REMOVABLE_DEVICE | (s->token ? CKF_TOKEN_PRESENT : 0);
-        return CKR_OK;
-    });
-    Log("C_GetSlotInfo slot=" + Dec(id), rv);
-    return rv;
-}
-
-CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
-    CK_RV rv = Run("C_GetTokenInfo", true, [&]() -> CK_RV {
-        if (CK_RV r = TokenSlot(id); r != CKR_OK || !info) {
-            return r != CKR_OK ? r : CKR_ARGUMENTS_BAD;
-        }
-        std::memset(info, 0, sizeof *info);
-        Pad(info->label, sizeof info->label, "test token " + Dec(id));
-        Pad(info->manufacturerID, sizeof info->manufacturerID, "certexport tests");
-        Pad(info->model, sizeof info->model, "p11testmodule");
-        Pad(info->serialNumber, sizeof info->serialNumber, Dec(id));
-        Pad(info->utcTime, sizeof info->utcTime, "");
-        info->flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED;
-        info->ulMaxPinLen = 255;
-        return CKR_OK;
-    });
-    Log("C_GetTokenInfo slot=" + Dec(id), rv);
-    return rv;
+    return Log("C_GetSlotList tokenPresent=" + Dec(present) +
+                   " list=" + (list ? "[" + written + "]" : "NULL") + " count=" + Out(count),
+               rv);
 }
 
 CK_RV OpenSession(CK_SLOT_ID id, CK_FLAGS flags, CK_VOID_PTR app, CK_NOTIFY notify,
                   CK_SESSION_HANDLE_PTR session) {
-    CK_RV rv = Run("C_OpenSession", true, [&]() -> CK_RV {
-        if (CK_RV r = TokenSlot(id); r != CKR_OK) {
-            return r;
-        }
-        if (!(flags & CKF_SERIAL_SESSION) || !session) {
-            return session ? CKR_SESSION_PARALLEL_NOT_SUPPORTED : CKR_ARGUMENTS_BAD;
-        }
+    CK_RV rv = Run("C_OpenSession", true, [&] {
+        const Slot* s = FindSlot(id);
+        Check(s, CKR_SLOT_ID_INVALID);
+        Check(s->token, CKR_TOKEN_NOT_PRESENT);
+        Check(session, CKR_ARGUMENTS_BAD);
+        Check(flags & CKF_SERIAL_SESSION, CKR_SESSION_PARALLEL_NOT_SUPPORTED);
         *session = g.nextSession++;
         g.sessions[*session].slot = id;
-        return CKR_OK;
     });
-    Log("C_OpenSession slot=" + Dec(id) + " flags=" + Hex(flags) +
-            " app=" + (app ? "SET" : "NULL") + " notify=" + (notify ? "SET" : "NULL") +
-            " session=" + Out(session),
-        rv);
-    return rv;
+    return Log("C_OpenSession slot=" + Dec(id) + " flags=" + Hex(flags) + " app=" + SetOrNull(app) +
+                   " notify=" + SetOrNull(notify) + " session=" + Out(session),
+               rv);
 }
 
 CK_RV CloseSession(CK_SESSION_HANDLE h) {
-    CK_RV rv = RunSession("C_CloseSession", h, [&](Session& s) -> CK_RV {
-        CK_SLOT_ID slot = s.slot;
+    CK_RV rv = Run("C_CloseSession", true, [&] {
+        CK_SLOT_ID slot = SessionOf(h).slot;
         g.sessions.erase(h);
         bool others = std::any_of(g.sessions.begin(), g.sessions.end(),
                                   [&](const auto& o) { return o.second.slot == slot; });
         if (!others) {
             FindSlot(slot)->loggedIn = false;  // closing a token's last session logs it out
         }
-        return CKR_OK;
     });
-    Log("C_CloseSession session=" + Dec(h), rv);
-    return rv;
+    return Log("C_CloseSession session=" + Dec(h), rv);
 }
 
 CK_RV Login(CK_SESSION_HANDLE h, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, CK_ULONG len) {
-    CK_RV rv = RunSession("C_Login", h, [&](Session& s) -> CK_RV {
-        Slot& slot = *FindSlot(s.slot);
-        if (user != CKU_USER || slot.loggedIn || (!pin && len)) {
-            return user != CKU_USER ? CKR_USER_TYPE_INVALID
-                   : slot.loggedIn  ? CKR_USER_ALREADY_LOGGED_IN
-                                    : CKR_ARGUMENTS_BAD;
-        }
+    CK_RV rv = Run("C_Login", true, [&] {
+        Slot& slot = *FindSlot(SessionOf(h).slot);
+        Check(user == CKU_USER, CKR_USER_TYPE_INVALID);
+        Check(!slot.loggedIn, CKR_USER_ALREADY_LOGGED_IN);
+        Check(pin || !len, CKR_ARGUMENTS_BAD);
         Bytes given = pin ? Bytes(reinterpret_cast<const char*>(pin), len) : Bytes();
         slot.loggedIn = g.hasPin && given == g.pin;
-        return slot.loggedIn ? CKR_OK : CKR_PIN_INCORRECT;
+        Check(slot.loggedIn, CKR_PIN_INCORRECT);
     });
-    Log("C_Login session=" + Dec(h) + " user=" + Dec(user) +
-            " pin=" + (pin ? Quote(pin, len) : "NULL") + " len=" + Dec(len),
-        rv);
-    return rv;
+    return Log("C_Login session=" + Dec(h) + " user=" + Dec(user) +
+                   " pin=" + (pin ? Quote(pin, len) : "NULL") + " len=" + Dec(len),
+               rv);
 }
 
 CK_RV Logout(CK_SESSION_HANDLE h) {
-    CK_RV rv = RunSession("C_Logout", h, [&](Session& s) -> CK_RV {
-        Slot& slot = *FindSlot(s.slot);
-        CK_RV result = slot.loggedIn ? CKR_OK : CKR_USER_NOT_LOGGED_IN;
-        slot.loggedIn = false;
-        return result;
+    CK_RV rv = Run("C_Logout", true, [&] {
+        Slot& slot = *FindSlot(SessionOf(h).slot);
+        Check(std::exchange(slot.loggedIn, false), CKR_USER_NOT_LOGGED_IN);
     });
-    Log("C_Logout session=" + Dec(h), rv);
-    return rv;
+    return Log("C_Logout session=" + Dec(h), rv);
 }
 
 bool Matches(const Object& o, CK_ATTRIBUTE_PTR t, CK_ULONG n) {
@@ -672,10 +584,10 @@ bool Matches(const Object& o, CK_ATTRIBUTE_PTR t, CK_ULONG n) {
 }
 
 CK_RV FindObjectsInit(CK_SESSION_HANDLE h, CK_ATTRIBUTE_PTR t, CK_ULONG n) {
-    CK_RV rv = RunSession("C_FindObjectsInit", h, [&](Session& s) -> CK_RV {
-        if (s.searching || (!t && n)) {
-            return s.searching ? CKR_OPERATION_ACTIVE : CKR_ARGUMENTS_BAD;
-        }
+    CK_RV rv = Run("C_FindObjectsInit", true, [&] {
+        Session& s = SessionOf(h);
+        Check(!s.searching, CKR_OPERATION_ACTIVE);
+        Check(t || !n, CKR_ARGUMENTS_BAD);
         s.found.clear();
         for (size_t i = 0; i < g.objects.size(); ++i) {
             if (g.objects[i].slot == s.slot && Matches(g.objects[i], t, n)) {
@@ -684,53 +596,40 @@ CK_RV FindObjectsInit(CK_SESSION_HANDLE h, CK_ATTRIBUTE_PTR t, CK_ULONG n) {
         }
         s.searching = true;
         s.next = 0;
-        return CKR_OK;
     });
-    Log("C_FindObjectsInit session=" + Dec(h) + " template=" + Template(t, n, true), rv);
-    return rv;
+    return Log("C_FindObjectsInit session=" + Dec(h) + " template=" + Template(t, n, true), rv);
 }
 
 CK_RV FindObjects(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max,
                   CK_ULONG_PTR count) {
-    CK_RV rv = RunSession("C_FindObjects", h, [&](Session& s) -> CK_RV {
-        if (!s.searching || !objects || !count) {
-            return s.searching ? CKR_ARGUMENTS_BAD : CKR_OPERATION_NOT_INITIALIZED;
-        }
+    CK_RV rv = Run("C_FindObjects", true, [&] {
+        Session& s = SessionOf(h);
+        Check(s.searching, CKR_OPERATION_NOT_INITIALIZED);
+        Check(objects && count, CKR_ARGUMENTS_BAD);
         CK_ULONG n = 0;
         for (; n < max && s.next < s.found.size(); ++n) {
             objects[n] = s.found[s.next++];
         }
         *count = g.findOverflow ? max + 5 : n;
-        return CKR_OK;
     });
-    Log("C_FindObjects session=" + Dec(h) + " max=" + Dec(max) + " count=" + Out(count), rv);
-    return rv;
+    return Log("C_FindObjects session=" + Dec(h) + " max=" + Dec(max) + " count=" + Out(count), rv);
 }
 
 CK_RV FindObjectsFinal(CK_SESSION_HANDLE h) {
-    CK_RV rv = RunSession("C_FindObjectsFinal", h, [&](Session& s) -> CK_RV {
-        CK_RV result = s.searching ? CKR_OK : CKR_OPERATION_NOT_INITIALIZED;
-        s.searching = false;
-        return result;
+    CK_RV rv = Run("C_FindObjectsFinal", true, [&] {
+        Check(std::exchange(SessionOf(h).searching, false), CKR_OPERATION_NOT_INITIALIZED);
     });
-    Log("C_FindObjectsFinal session=" + Dec(h), rv);
-    return rv;
+    return Log("C_FindObjectsFinal session=" + Dec(h), rv);
 }
 
 CK_RV GetAttributeValue(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE obj, CK_ATTRIBUTE_PTR t, CK_ULONG n) {
-    CK_ULONG set = 0;
-    for (CK_ULONG i = 0; t && i < n; ++i) {
-        set += t[i].pValue != nullptr;
-    }
-    CK_RV rv = RunSession("C_GetAttributeValue", h, [&](Session& s) -> CK_RV {
-        if (obj < kFirstObject || obj - kFirstObject >= g.objects.size() ||
-            g.objects[obj - kFirstObject].slot != s.slot) {
-            return CKR_OBJECT_HANDLE_INVALID;
-        }
-        if (!t && n) {
-            return CKR_ARGUMENTS_BAD;
-        }
-        const Object& o = g.objects[obj - kFirstObject];
+    CK_RV rv = Run("C_GetAttributeValue", true, [&] {
+        Session& s = SessionOf(h);
+        CK_ULONG index = obj - kFirstObject;  // wraps round below the first handle
+        Check(obj >= kFirstObject && index < g.objects.size() && g.objects[index].slot == s.slot,
+              CKR_OBJECT_HANDLE_INVALID);
+        Check(t || !n, CKR_ARGUMENTS_BAD);
+        const Object& o = g.objects[index];
         CK_RV result = CKR_OK;
         for (CK_ULONG i = 0; i < n; ++i) {
             CK_ATTRIBUTE& a = t[i];
@@ -748,21 +647,20 @@ CK_RV GetAttributeValue(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE obj, CK_ATTRIBUTE_
                 entry != CKR_OK || hostile ? CK_UNAVAILABLE_INFORMATION : it->second.size();
             result = result == CKR_OK ? entry : result;
         }
-        return result;
+        Check(result == CKR_OK, result);  // the first failed entry's error
     });
-    Log("C_GetAttributeValue session=" + Dec(h) + " object=" + Dec(obj) +
-            " types=" + Template(t, n, false) + " values=" +
-            (set == 0   ? "NULL"
-             : set == n ? "SET"
-                        : "MIXED"),
-        rv);
-    return rv;
+    auto isSet = [](const CK_ATTRIBUTE& a) { return a.pValue != nullptr; };
+    CK_ULONG set = t ? std::count_if(t, t + n, isSet) : 0;
+    return Log("C_GetAttributeValue session=" + Dec(h) + " object=" + Dec(obj) +
+                   " types=" + Template(t, n, false) + " values=" +
+                   (set == 0   ? "NULL"
+                    : set == n ? "SET"
+                               : "MIXED"),
+               rv);
 }
 
 CK_RV Unsupported(const char* fn) {
-    CK_RV rv = Run(fn, true, [] { return CKR_FUNCTION_NOT_SUPPORTED; });
-    Log(fn, rv);
-    return rv;
+    return Log(fn, Run(fn, true, [] { Check(false, CKR_FUNCTION_NOT_SUPPORTED); }));
 }
 
 CK_FUNCTION_LIST MakeTable() {
@@ -772,8 +670,6 @@ CK_FUNCTION_LIST MakeTable() {
     f.C_Finalize = Finalize;
     f.C_GetFunctionList = C_GetFunctionList;
     f.C_GetSlotList = GetSlotList;
-    f.C_GetSlotInfo = GetSlotInfo;
-    f.C_GetTokenInfo = GetTokenInfo;
     f.C_OpenSession = OpenSession;
     f.C_CloseSession = CloseSession;
     f.C_Login = Login;
@@ -783,25 +679,23 @@ CK_FUNCTION_LIST MakeTable() {
     f.C_FindObjects = FindObjects;
     f.C_FindObjectsFinal = FindObjectsFinal;
     // The rest only log their name; a generic lambda converts to every one of their signatures.
-#define TM_STUB(name) f.name = [](auto...) -> CK_RV { return Unsupported(#name); }
-    TM_STUB(C_GetInfo), TM_STUB(C_GetMechanismList), TM_STUB(C_GetMechanismInfo);
-    TM_STUB(C_InitToken), TM_STUB(C_InitPIN), TM_STUB(C_SetPIN), TM_STUB(C_CloseAllSessions);
-    TM_STUB(C_GetSessionInfo), TM_STUB(C_GetOperationState), TM_STUB(C_SetOperationState);
-    TM_STUB(C_CreateObject), TM_STUB(C_CopyObject), TM_STUB(C_DestroyObject);
-    TM_STUB(C_GetObjectSize), TM_STUB(C_SetAttributeValue), TM_STUB(C_EncryptInit);
-    TM_STUB(C_Encrypt), TM_STUB(C_EncryptUpdate), TM_STUB(C_EncryptFinal);
-    TM_STUB(C_DecryptInit), TM_STUB(C_Decrypt), TM_STUB(C_DecryptUpdate);
-    TM_STUB(C_DecryptFinal), TM_STUB(C_DigestInit), TM_STUB(C_Digest), TM_STUB(C_DigestUpdate);
-    TM_STUB(C_DigestKey), TM_STUB(C_DigestFinal), TM_STUB(C_SignInit), TM_STUB(C_Sign);
-    TM_STUB(C_SignUpdate), TM_STUB(C_SignFinal), TM_STUB(C_SignRecoverInit);
-    TM_STUB(C_SignRecover), TM_STUB(C_VerifyInit), TM_STUB(C_Verify), TM_STUB(C_VerifyUpdate);
-    TM_STUB(C_VerifyFinal), TM_STUB(C_VerifyRecoverInit), TM_STUB(C_VerifyRecover);
-    TM_STUB(C_DigestEncryptUpdate), TM_STUB(C_DecryptDigestUpdate);
-    TM_STUB(C_SignEncryptUpdate), TM_STUB(C_DecryptVerifyUpdate), TM_STUB(C_GenerateKey);
-    TM_STUB(C_GenerateKeyPair), TM_STUB(C_WrapKey), TM_STUB(C_UnwrapKey), TM_STUB(C_DeriveKey);
-    TM_STUB(C_SeedRandom), TM_STUB(C_GenerateRandom), TM_STUB(C_GetFunctionStatus);
-    TM_STUB(C_CancelFunction), TM_STUB(C_WaitForSlotEvent);
-#undef TM_STUB
+#define STUB(name) f.name = [](auto...) -> CK_RV { return Unsupported(#name); }
+    STUB(C_GetInfo), STUB(C_GetSlotInfo), STUB(C_GetTokenInfo), STUB(C_GetMechanismList);
+    STUB(C_GetMechanismInfo), STUB(C_InitToken), STUB(C_InitPIN), STUB(C_SetPIN);
+    STUB(C_CloseAllSessions), STUB(C_GetSessionInfo), STUB(C_GetOperationState);
+    STUB(C_SetOperationState), STUB(C_CreateObject), STUB(C_CopyObject), STUB(C_DestroyObject);
+    STUB(C_GetObjectSize), STUB(C_SetAttributeValue), STUB(C_EncryptInit), STUB(C_Encrypt);
+    STUB(C_EncryptUpdate), STUB(C_EncryptFinal), STUB(C_DecryptInit), STUB(C_Decrypt);
+    STUB(C_DecryptUpdate), STUB(C_DecryptFinal), STUB(C_DigestInit), STUB(C_Digest);
+    STUB(C_DigestUpdate), STUB(C_DigestKey), STUB(C_DigestFinal), STUB(C_SignInit), STUB(C_Sign);
+    STUB(C_SignUpdate), STUB(C_SignFinal), STUB(C_SignRecoverInit), STUB(C_SignRecover);
+    STUB(C_VerifyInit), STUB(C_Verify), STUB(C_VerifyUpdate), STUB(C_VerifyFinal);
+    STUB(C_VerifyRecoverInit), STUB(C_VerifyRecover), STUB(C_DigestEncryptUpdate);
+    STUB(C_DecryptDigestUpdate), STUB(C_SignEncryptUpdate), STUB(C_DecryptVerifyUpdate);
+    STUB(C_GenerateKey), STUB(C_GenerateKeyPair), STUB(C_WrapKey), STUB(C_UnwrapKey);
+    STUB(C_DeriveKey), STUB(C_SeedRandom), STUB(C_GenerateRandom), STUB(C_GetFunctionStatus);
+    STUB(C_CancelFunction), STUB(C_WaitForSlotEvent);
+#undef STUB
     return f;
 }
 
@@ -809,13 +703,9 @@ CK_FUNCTION_LIST MakeTable() {
 
 extern "C" TM_EXPORT CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
     static CK_FUNCTION_LIST table = MakeTable();
-    CK_RV rv = Run("C_GetFunctionList", false, [&]() -> CK_RV {
-        if (!list) {
-            return CKR_ARGUMENTS_BAD;
-        }
+    CK_RV rv = Run("C_GetFunctionList", false, [&] {
+        Check(list, CKR_ARGUMENTS_BAD);
         *list = g.nullTable ? nullptr : &table;
-        return CKR_OK;
     });
-    Log("C_GetFunctionList", rv);
-    return rv;
+    return Log("C_GetFunctionList", rv);
 }
