@@ -14,37 +14,30 @@ namespace {
 // The signing PIN lives on the second slot: a card with two PINs shows as two slots.
 constexpr std::size_t kSigningSlotIndex = 1;
 
-void erase(std::string& pin) {
-    platform::eraseSecret(&pin[0], pin.size());
-}
-
 // The PIN of the run under way. A missing module ends the process from inside the binding, where
 // no destructor runs; the exit hook erases it then.
 std::string* pinInUse = nullptr;
 
 void erasePinInUse() {
     if (pinInUse) {
-        erase(*pinInUse);
+        platform::eraseSecret(&(*pinInUse)[0], pinInUse->size());
     }
 }
 
 // Erases the PIN's bytes when the run ends, whichever way it ends.
 class PinEraser {
   public:
-    explicit PinEraser(std::string& pin) : pin_(pin) {
-        static const bool hooked = std::atexit(erasePinInUse) == 0;
+    explicit PinEraser(std::string& pin) {
+        static const int hooked = std::atexit(erasePinInUse);
         static_cast<void>(hooked);
-        pinInUse = &pin_;
+        pinInUse = &pin;
     }
     ~PinEraser() {
-        erase(pin_);
+        erasePinInUse();
         pinInUse = nullptr;
     }
     PinEraser(const PinEraser&) = delete;
     PinEraser& operator=(const PinEraser&) = delete;
-
-  private:
-    std::string& pin_;
 };
 
 }  // namespace
