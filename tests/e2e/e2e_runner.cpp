@@ -159,6 +159,8 @@ std::pair<int, std::string> runShell(const std::string& command, const fs::path&
 struct Outcome {
     int exitStatus = -1;
     std::string out;
+    std::string echoed;       // what reached the terminal, when standard input was one
+    bool terminalRestored{};  // line mode and echo back on when the run ended
 };
 
 // Starts the binary (behind the wrapper command or Wine, if any) with the arguments and
@@ -166,15 +168,16 @@ struct Outcome {
 // after a while.
 Outcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::vector<std::string>& environment, const std::string& input,
-                   const fs::path& directory) {
+                   const fs::path& directory, bool onTerminal) {
     const bool wine = !paths.wine.empty();
     const fs::path inputFile = directory / ".stdin";
     const fs::path outputFile = directory / ".stdout";
     writeFile(inputFile, input);
-    // _getch reads the console, which Wine makes of a terminal on standard input: the key goes to a
-    // pseudo-terminal once Wine's console has put it in raw mode, that is, reads keys.
+    // _getch reads the console, which Wine makes of a terminal on standard input; the Linux build
+    // reads a terminal in raw mode. The key goes to a pseudo-terminal once the program has put it
+    // in raw mode, that is, reads keys.
     int terminal = -1;
-    if (wine) {
+    if (onTerminal) {
         terminal = posix_openpt(O_RDWR | O_NOCTTY);
         if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
             ADD_FAILURE() << "no pseudo-terminal";
@@ -182,7 +185,7 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
         }
         fcntl(terminal, F_SETFL, O_NONBLOCK);
     }
-    const std::string terminalName = wine ? ptsname(terminal) : "";
+    const std::string terminalName = onTerminal ? ptsname(terminal) : "";
     std::vector<std::string> command = wine ? std::vector<std::string>{paths.wine} : paths.wrapper;
     command.push_back(program);
     command.insert(command.end(), arguments.begin(), arguments.end());
@@ -190,11 +193,11 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     if (child == 0) {
         // Under Wine a session of its own: the terminal becomes its controlling one, and a hung
         // run is killed with the console process Wine starts beside it.
-        if (wine) {
+        if (onTerminal) {
             setsid();
         }
         const int in =
-            wine ? open(terminalName.c_str(), O_RDWR) : open(inputFile.c_str(), O_RDONLY);
+            onTerminal ? open(terminalName.c_str(), O_RDWR) : open(inputFile.c_str(), O_RDONLY);
         const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || chdir(directory.c_str()) != 0) {
             _exit(126);
@@ -218,15 +221,21 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
         _exit(127);
     }
     Outcome outcome;
+    // Held open here too, so that what the run echoed stays readable after it has ended.
+    const int slave = onTerminal ? open(terminalName.c_str(), O_RDWR | O_NOCTTY) : -1;
+    const auto drainTerminal = [&]() {
+        char echoed[256];
+        for (ssize_t got; (got = read(terminal, echoed, sizeof echoed)) > 0;) {
+            outcome.echoed.append(echoed, got);
+        }
+    };
     int status = 0;
     bool keySent = false;
     const int limit = wine ? 30 : 60;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
     while (waitpid(child, &status, WNOHANG) == 0) {
-        if (wine) {
-            char echoed[256];
-            while (read(terminal, echoed, sizeof echoed) > 0) {
-            }
+        if (onTerminal) {
+            drainTerminal();
             struct termios mode;
             if (!keySent && tcgetattr(terminal, &mode) == 0 && !(mode.c_lflag & ICANON)) {
                 keySent = write(terminal, input.data(), input.size()) ==
@@ -234,7 +243,7 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
             }
         }
         if (std::chrono::steady_clock::now() > deadline) {
-            kill(wine ? -child : child, SIGKILL);
+            kill(onTerminal ? -child : child, SIGKILL);
             waitpid(child, &status, 0);
             ADD_FAILURE() << "the run did not end within " << limit << " s";
             break;
@@ -242,6 +251,11 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (terminal >= 0) {
+        drainTerminal();
+        close(slave);
+        struct termios mode;
+        outcome.terminalRestored =
+            tcgetattr(terminal, &mode) == 0 && (mode.c_lflag & ICANON) && (mode.c_lflag & ECHO);
         close(terminal);
     }
     if (WIFEXITED(status)) {
@@ -358,7 +372,7 @@ class CaseTest : public testing::Test {
         std::vector<std::string> arguments, environment, scenario, expectedLog;
         std::vector<std::pair<std::string, std::string>> files;  // name, expectation
         std::string key, module = "test", expectedOut;
-        bool moduleInCwd = false, viaSymlink = false;
+        bool moduleInCwd = false, viaSymlink = false, onTerminal = wine;
         int expectedExit = 0;
         for (char** variable = environ; *variable; ++variable) {
             if (std::string(*variable).rfind("P11TEST_", 0) != 0) {
@@ -399,6 +413,8 @@ class CaseTest : public testing::Test {
                 moduleInCwd = true;
             } else if (word == "symlink") {
                 viaSymlink = true;
+            } else if (word == "terminal") {
+                onTerminal = true;
             } else if (word == "env") {
                 environment.push_back(rest);
             } else if (word == "setup") {
@@ -452,7 +468,11 @@ class CaseTest : public testing::Test {
         environment.push_back("P11TEST_SCENARIO=" + (work / "scenario.txt").string());
         environment.push_back("P11TEST_LOG=" + (work / "calls.log").string());
 
-        const Outcome outcome = runProgram(program, arguments, environment, key, work);
+        const Outcome outcome = runProgram(program, arguments, environment, key, work, onTerminal);
+        if (onTerminal && !wine) {
+            EXPECT_EQ(outcome.echoed.find(key), std::string::npos) << "the key was echoed";
+            EXPECT_TRUE(outcome.terminalRestored) << "the terminal was left in raw mode";
+        }
         if (wine) {
             expectedOut = withCrLf(expectedOut);
         }
