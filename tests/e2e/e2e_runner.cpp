@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -168,7 +169,8 @@ struct Outcome {
 // after a while.
 Outcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::vector<std::string>& environment, const std::string& input,
-                   const fs::path& directory, bool onTerminal) {
+                   const fs::path& directory, bool onTerminal,
+                   const std::function<void(pid_t)>& atPrompt) {
     const bool wine = !paths.wine.empty();
     const fs::path inputFile = directory / ".stdin";
     const fs::path outputFile = directory / ".stdout";
@@ -230,7 +232,7 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
         }
     };
     int status = 0;
-    bool keySent = false;
+    bool keySent = false, prompted = false;
     const int limit = wine ? 30 : 60;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
     while (waitpid(child, &status, WNOHANG) == 0) {
@@ -238,6 +240,10 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
             drainTerminal();
             struct termios mode;
             if (!keySent && tcgetattr(terminal, &mode) == 0 && !(mode.c_lflag & ICANON)) {
+                if (!prompted) {
+                    atPrompt(child);
+                    prompted = true;
+                }
                 keySent = write(terminal, input.data(), input.size()) ==
                           static_cast<ssize_t>(input.size());
             }
@@ -366,7 +372,7 @@ class CaseTest : public testing::Test {
             {"NO_ENTRY_MODULE", paths.noEntryModule},
             {"SOFTHSM_MODULE", CERTEXPORT_SOFTHSM_MODULE},
         };
-        std::vector<std::string> arguments, environment, scenario, expectedLog;
+        std::vector<std::string> arguments, environment, scenario, expectedLog, atPrompt;
         std::vector<std::pair<std::string, std::string>> files;  // name, expectation
         std::string key, module = "test", expectedOut;
         bool moduleInCwd = false, viaSymlink = false, onTerminal = wine;
@@ -382,6 +388,10 @@ class CaseTest : public testing::Test {
                 continue;
             }
             if (raw.rfind("teardown ", 0) == 0) {
+                continue;
+            }
+            if (raw.rfind("at-prompt ", 0) == 0) {
+                atPrompt.push_back(raw.substr(10));
                 continue;
             }
             std::string rest = substitute(raw, variables), word;
@@ -465,7 +475,20 @@ class CaseTest : public testing::Test {
         environment.push_back("P11TEST_SCENARIO=" + (work / "scenario.txt").string());
         environment.push_back("P11TEST_LOG=" + (work / "calls.log").string());
 
-        const Outcome outcome = runProgram(program, arguments, environment, key, work, onTerminal);
+        if (!atPrompt.empty() && !paths.wrapper.empty()) {
+            GTEST_SKIP() << "the wrapper's own command line holds the arguments";
+        }
+        ASSERT_TRUE(atPrompt.empty() || onTerminal) << "at-prompt needs terminal";
+        const auto checkAtPrompt = [&](pid_t pid) {
+            std::map<std::string, std::string> withPid = variables;
+            withPid["PID"] = std::to_string(pid);
+            for (const std::string& command : atPrompt) {
+                const auto [status, output] = runShell(substitute(command, withPid), work);
+                EXPECT_EQ(status, 0) << "at the prompt: " << command << "\n" << output;
+            }
+        };
+        const Outcome outcome =
+            runProgram(program, arguments, environment, key, work, onTerminal, checkAtPrompt);
         if (onTerminal && !wine) {
             EXPECT_EQ(outcome.echoed.find(key), std::string::npos) << "the key was echoed";
             EXPECT_TRUE(outcome.terminalRestored) << "the terminal was left in raw mode";
