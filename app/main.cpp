@@ -1,5 +1,9 @@
 // certexport: exports the signing certificate of a smart-card token to a PEM file.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <utility>
 
 #include "export/export_driver.h"
 #include "platform/platform.h"
@@ -9,6 +13,15 @@ namespace {
 
 bool confirmed(int key) {
     return ((key - 'Y') & ~0x20) == 0;
+}
+
+// The PIN's bytes on the heap even when it is short: handing the string to the export then moves
+// the buffer that the export erases, where a short string would copy its bytes and keep them here.
+std::string takePin(const char* argument) {
+    std::string pin;
+    pin.reserve(std::max(std::strlen(argument), sizeof(std::string)));
+    pin.assign(argument);
+    return pin;
 }
 
 }  // namespace
@@ -21,16 +34,19 @@ int main(int argc, char* argv[]) {
         std::printf(text.example, program);
         return -1;
     }
-    std::printf("PIN          = %s\n", argv[1]);
+    // From here on the PIN is only in the string that the export erases: the process list shows
+    // the argument masked for as long as the prompt waits and the export runs.
+    std::string pin = takePin(argv[1]);
+    platform::maskCommandLineArgument(argv, 1);
+    std::printf("PIN          = %s\n", pin.c_str());
     std::printf(text.outputFile, argv[2]);
     std::printf("%s", text.prompt);
     if (!confirmed(platform::readConfirmationKey())) {
+        platform::eraseSecret(&pin[0], pin.size());
         return -1;
     }
     std::printf("%s", text.processing);
-    // The PIN text is built once, straight into the parameter that runExport erases: a moved-from
-    // short string would keep its bytes here.
-    runExport(argv[1], argv[2]);
+    runExport(std::move(pin), argv[2]);
     std::printf("\n");
     return 0;
 }

@@ -29,6 +29,10 @@ unsigned long lastLoadError();
 void* findSymbol(LibraryHandle library, const char* name);
 bool unloadLibrary(LibraryHandle library);
 
+// Masks a command-line argument with '*' where other processes can read it (the process's own
+// argument area on POSIX, the command-line buffers on Windows) and in the runtime's copies of it.
+void maskCommandLineArgument(char* argv[], int index);
+
 // One key press without echo and without Enter; -1 at end of input.
 int readConfirmationKey();
 

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -79,6 +80,11 @@ void* findSymbol(LibraryHandle library, const char* name) {
 
 bool unloadLibrary(LibraryHandle library) {
     return dlclose(library) == 0;
+}
+
+void maskCommandLineArgument(char* argv[], int index) {
+    // argv points into the argument area that /proc/<pid>/cmdline and ps show.
+    std::fill(argv[index], argv[index] + std::strlen(argv[index]), '*');
 }
 
 namespace {

@@ -1,14 +1,36 @@
 #include <windows.h>
 // Included after windows.h, which they need.
 #include <conio.h>
+#include <corecrt_startup.h>
 #include <shlwapi.h>
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
 
+#include "platform/command_line.h"
 #include "platform/platform.h"
 
 namespace platform {
+namespace {
+
+// Masks entry `index` of a null-terminated argument list, if it has one.
+template <typename Char, typename Length>
+void maskListedArgument(Char** list, int index, Length length) {
+    if (!list) {
+        return;
+    }
+    for (int i = 0; i <= index; ++i) {
+        if (!list[i]) {
+            return;
+        }
+    }
+    std::fill(list[index], list[index] + length(list[index]), Char('*'));
+}
+
+}  // namespace
 
 NativePath moduleBesideExecutable() {
     wchar_t path[MAX_PATH] = {};
@@ -40,6 +62,25 @@ void* findSymbol(LibraryHandle library, const char* name) {
 
 bool unloadLibrary(LibraryHandle library) {
     return FreeLibrary(static_cast<HMODULE>(library)) != FALSE;
+}
+
+void maskCommandLineArgument(char* argv[], int index) {
+    // Other processes read the line that GetCommandLineW returns, from the process parameters.
+    // The runtime keeps copies of the line and of the split arguments; each gets the same mask.
+    for (wchar_t* line : {GetCommandLineW(), _wcmdln}) {
+        if (line) {
+            maskArgumentInCommandLine(line, index, L'*');
+        }
+    }
+    for (char* line : {GetCommandLineA(), _acmdln}) {
+        if (line) {
+            maskArgumentInCommandLine(line, index, '*');
+        }
+    }
+    for (char** list : {argv, __argv}) {
+        maskListedArgument(list, index, std::strlen);
+    }
+    maskListedArgument(__wargv, index, std::wcslen);
 }
 
 int readConfirmationKey() {
