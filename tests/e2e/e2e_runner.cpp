@@ -331,6 +331,16 @@ void copyExecutable(const fs::path& from, const fs::path& to) {
     fs::permissions(to, fs::perms::owner_all);
 }
 
+// What one run of the program must give; `before` is the command that a case's `again` runs
+// ahead of a further run.
+struct Expected {
+    std::string before;
+    int exit = 0;
+    std::string out;
+    std::vector<std::string> log;
+    std::vector<std::pair<std::string, std::string>> files;  // name, expectation
+};
+
 class CaseTest : public testing::Test {
   public:
     explicit CaseTest(fs::path file) : file_(std::move(file)) {}
@@ -372,11 +382,10 @@ class CaseTest : public testing::Test {
             {"NO_ENTRY_MODULE", paths.noEntryModule},
             {"SOFTHSM_MODULE", CERTEXPORT_SOFTHSM_MODULE},
         };
-        std::vector<std::string> arguments, environment, scenario, expectedLog, atPrompt;
-        std::vector<std::pair<std::string, std::string>> files;  // name, expectation
-        std::string key, module = "test", expectedOut;
+        std::vector<std::string> arguments, environment, scenario, atPrompt;
+        std::vector<Expected> runs(1);
+        std::string key, module = "test";
         bool moduleInCwd = false, viaSymlink = false, onTerminal = wine;
-        int expectedExit = 0;
         for (char** variable = environ; *variable; ++variable) {
             if (std::string(*variable).rfind("P11TEST_", 0) != 0) {
                 environment.push_back(*variable);
@@ -439,17 +448,20 @@ class CaseTest : public testing::Test {
                 }
             } else if (word == "|") {
                 scenario.push_back(rest);
+            } else if (word == "again") {
+                runs.emplace_back();
+                runs.back().before = rest;
             } else if (word == "exit") {
-                expectedExit = std::stoi(rest);
+                runs.back().exit = std::stoi(rest);
             } else if (word == "out") {
-                expectedOut += unquote(rest);
+                runs.back().out += unquote(rest);
             } else if (word == "text") {
-                expectedOut += wine ? toCodePage932(unquote(rest)) : unquote(rest);
+                runs.back().out += wine ? toCodePage932(unquote(rest)) : unquote(rest);
             } else if (word == "call") {
-                expectedLog.push_back(rest);
+                runs.back().log.push_back(rest);
             } else if (word == "file") {
                 const std::size_t space = rest.find(' ');
-                files.emplace_back(rest.substr(0, space), rest.substr(space + 1));
+                runs.back().files.emplace_back(rest.substr(0, space), rest.substr(space + 1));
             } else {
                 FAIL() << "unknown directive: " << raw;
             }
@@ -487,27 +499,35 @@ class CaseTest : public testing::Test {
                 EXPECT_EQ(status, 0) << "at the prompt: " << command << "\n" << output;
             }
         };
-        const Outcome outcome =
-            runProgram(program, arguments, environment, key, work, onTerminal, checkAtPrompt);
-        if (onTerminal && !wine) {
-            EXPECT_EQ(outcome.echoed.find(key), std::string::npos) << "the key was echoed";
-            EXPECT_TRUE(outcome.terminalRestored) << "the terminal was left in raw mode";
+        for (const Expected& run : runs) {
+            if (!run.before.empty()) {
+                const auto [status, output] = runShell(run.before, work);
+                ASSERT_EQ(status, 0) << "before running again: " << run.before << "\n" << output;
+            }
+            fs::remove(work / "calls.log");
+            const Outcome outcome =
+                runProgram(program, arguments, environment, key, work, onTerminal, checkAtPrompt);
+            if (onTerminal && !wine) {
+                EXPECT_EQ(outcome.echoed.find(key), std::string::npos) << "the key was echoed";
+                EXPECT_TRUE(outcome.terminalRestored) << "the terminal was left in raw mode";
+            }
+            checkRun(run, outcome, work);
         }
-        if (wine) {
-            expectedOut = withCrLf(expectedOut);
-        }
-        EXPECT_EQ(outcome.exitStatus, expectedExit);
+    }
+
+    void checkRun(const Expected& run, const Outcome& outcome, const fs::path& work) {
+        const std::string expectedOut = paths.wine.empty() ? run.out : withCrLf(run.out);
+        EXPECT_EQ(outcome.exitStatus, run.exit);
         EXPECT_EQ(outcome.out, expectedOut) << "expected:\n"
                                             << printable(expectedOut) << "\nactual:\n"
                                             << printable(outcome.out);
-        if (!expectedLog.empty()) {
+        if (!run.log.empty()) {
             const std::vector<std::string> log = lines(readFile(work / "calls.log"));
-            EXPECT_TRUE(logMatches(expectedLog, 0, log, 0))
-                << "expected calls:\n"
-                << joined(expectedLog) << "\nactual calls:\n"
-                << joined(log);
+            EXPECT_TRUE(logMatches(run.log, 0, log, 0)) << "expected calls:\n"
+                                                        << joined(run.log) << "\nactual calls:\n"
+                                                        << joined(log);
         }
-        for (const auto& [name, expectation] : files) {
+        for (const auto& [name, expectation] : run.files) {
             const fs::path path = work / name;
             if (expectation == "absent") {
                 EXPECT_FALSE(fs::exists(path)) << name << " should not exist";
