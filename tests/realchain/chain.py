@@ -1,11 +1,14 @@
 #!/usr/bin/python3
 """Real-chain fixture: OpenSC -> pcscd -> vpcd -> virtual PKCS#15 cards (vcard.py).
 
-  chain.py start [--card PIN [--token-label TEXT] [--cert|--private-cert LABEL ID_HEX DER]...]...
+  chain.py start [--card PIN [VCARD OPTIONS]]...
+  chain.py reinsert
   chain.py stop
 
-Card n sits in reader n (at most two). `start` keeps its files in ./realchain and prints
-OPENSC_CONF=... and PCSCLITE_CSOCK_NAME=...; `stop` ends what it started. pcscd runs in a
+Card n sits in reader n (at most two); its options are those of vcard.py. `start` keeps its files
+in ./realchain (card n's APDU log in cardn.log, its PIN tries in cardn.pins) and prints
+OPENSC_CONF=... and PCSCLITE_CSOCK_NAME=...; `reinsert` puts a pulled card back and waits until
+OpenSC sees it; `stop` ends what `start` started. pcscd runs in a
 private mount namespace with its own /run, so a system pcscd neither disturbs it nor is
 disturbed. Exit status 77 means "cannot run here", with one line on stderr saying why.
 """
@@ -21,6 +24,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 DIR = os.path.abspath("realchain")
 STATE = os.path.join(DIR, "state.json")
+OPENSC_CONF = os.path.join(DIR, "opensc.conf")
+SOCKET = os.path.join(DIR, "run", "pcscd", "pcscd.comm")
 PYTHON = "/usr/bin/python3"   # other interpreters on PATH lack Debian's modules
 VPCD = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
 FIRST_PORT = 36100            # away from vpcd's default 35963, which a system pcscd may hold
@@ -131,11 +136,19 @@ def take_lock():
 
 
 def tokens_seen(env, ncards):
+    """True when OpenSC lists both readers and a token in as many of them as there are cards
+    (a card with two PINs shows two slots, each with a token, in one reader)."""
     r = quiet(["pkcs11-tool", "-L"], env=env)
-    lines = r.stdout.decode("utf-8", "replace").splitlines() if r else []
-    slots = sum(l.startswith("Slot ") and "Virtual PCD" in l for l in lines)
-    tokens = sum(l.strip().startswith("token label") for l in lines)
-    return r is not None and r.returncode == 0 and slots >= 2 and tokens == ncards
+    if r is None or r.returncode != 0:
+        return False
+    readers, with_token, reader = set(), set(), None
+    for line in r.stdout.decode("utf-8", "replace").splitlines():
+        if line.startswith("Slot ") and "Virtual PCD" in line:
+            reader = line.split(": ", 1)[1]
+            readers.add(reader)
+        elif line.strip().startswith("token label"):
+            with_token.add(reader)
+    return len(readers) >= 2 and len(with_token) == ncards
 
 
 def start(argv):
@@ -154,7 +167,7 @@ def start(argv):
     if os.path.exists(STATE):
         with open(STATE) as f:
             teardown(json.load(f))          # a previous start without stop
-    state = {"procs": [], "ports": []}
+    state = {"procs": [], "ports": [], "cards": len(cards)}
 
     def spawn(cmd, log):
         with open(os.path.join(DIR, log), "wb") as f:
@@ -190,22 +203,33 @@ def start(argv):
         finally:
             os.close(lock)
         for n, card in enumerate(cards):
-            spawn([PYTHON, os.path.join(HERE, "vcard.py"), str(port + n)] + card,
-                  "card%d.log" % n)
-        opensc_conf = os.path.join(DIR, "opensc.conf")
-        with open(opensc_conf, "w") as f:
+            spawn([PYTHON, os.path.join(HERE, "vcard.py"), str(port + n)] + card +
+                  ["--pin-state", os.path.join(DIR, "card%d.pins" % n)], "card%d.log" % n)
+        with open(OPENSC_CONF, "w") as f:
             f.write("app default {\n    enable_default_driver = true;\n"
                     "    framework pkcs15 {\n        use_file_caching = no;\n    }\n}\n")
-        socket_path = os.path.join(DIR, "run", "pcscd", "pcscd.comm")
-        env = dict(os.environ, OPENSC_CONF=opensc_conf, PCSCLITE_CSOCK_NAME=socket_path)
-        gone = lambda: not all(map(alive, state["procs"]))
-        if not wait_until(lambda: gone() or tokens_seen(env, len(cards)), 15.0, 0.05) or gone():
-            raise Fail("OpenSC did not see %d token(s)%s; logs in %s"
-                       % (len(cards), " (a process exited)" if gone() else "", DIR))
+        wait_for_tokens(state)
     except BaseException:
         teardown(state)
         raise
-    print("OPENSC_CONF=%s\nPCSCLITE_CSOCK_NAME=%s" % (opensc_conf, socket_path))
+    print("OPENSC_CONF=%s\nPCSCLITE_CSOCK_NAME=%s" % (OPENSC_CONF, SOCKET))
+
+
+def wait_for_tokens(state):
+    env = dict(os.environ, OPENSC_CONF=OPENSC_CONF, PCSCLITE_CSOCK_NAME=SOCKET)
+    gone = lambda: not all(map(alive, state["procs"]))
+    if not wait_until(lambda: gone() or tokens_seen(env, state["cards"]), 15.0, 0.05) or gone():
+        raise Fail("OpenSC did not see %d card(s)%s; logs in %s"
+                   % (state["cards"], " (a process exited)" if gone() else "", DIR))
+
+
+def reinsert():
+    """Puts pulled cards back (vcard.py --pull-after) and waits until OpenSC sees them."""
+    with open(STATE) as f:
+        state = json.load(f)
+    for pid, _ in filter(alive, state["procs"][1:]):
+        os.kill(pid, signal.SIGUSR1)
+    wait_for_tokens(state)
 
 
 def main():
@@ -217,12 +241,14 @@ def main():
     try:
         if cmd == "start":
             start(sys.argv[2:])
+        elif cmd == "reinsert" and len(sys.argv) == 2:
+            reinsert()
         elif cmd == "stop" and len(sys.argv) == 2:
             if os.path.exists(STATE):
                 with open(STATE) as f:
                     teardown(json.load(f))
         else:
-            raise Fail("usage: chain.py start [--card PIN [OPTIONS]]... | chain.py stop")
+            raise Fail("usage: chain.py start [--card PIN [OPTIONS]]... | reinsert | stop")
     except Skip as e:
         print("realchain skipped: %s" % e, file=sys.stderr)
         return 77

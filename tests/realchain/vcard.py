@@ -1,9 +1,21 @@
 #!/usr/bin/python3
-"""A virtual PKCS#15 smart card for the vpcd reader driver, serving one PIN and certificates:
-  vcard.py PORT PIN [--token-label L] [--cert|--private-cert LABEL ID_HEX DERFILE]...
-A private certificate carries the PIN's authId, so OpenSC shows it only after login.
+"""A virtual PKCS#15 smart card for the vpcd reader driver:
+  vcard.py PORT PIN [--signing-pin PIN] [--token-label L] [--pin-state FILE] [--pull-after WHEN]
+           [--cert|--private-cert|--signing-cert LABEL ID_HEX DERFILE]...
+PIN is the first PIN object ("User PIN", 4 to 8 digits); --signing-pin adds a second one
+("Signing PIN", 6 to 8 digits), as on cards with an authentication and a signing PIN. A
+--private-cert is bound to the first PIN and a --signing-cert to the signing PIN: OpenSC shows
+it only after a login with that PIN, and the card answers 6982 to reading its file (EF 4301,
+4302, ... in the order given) until that PIN has been verified since the card was powered.
+A wrong PIN answers 63Cx (x tries left, from 3); a blocked one 6983. --pin-state keeps the tries
+left in FILE ("<label> <tries>" lines), read at start when present and rewritten on each change,
+as a card keeps them across sessions. --pull-after verify|read:FID makes the card leave the
+reader once, right after answering the first successful VERIFY or READ BINARY of EF FID (hex);
+SIGUSR1 puts it back. Every APDU goes to standard output as "apdu <command> -> <status>".
 Runs until vpcd closes the connection.
 """
+import os
+import signal
 import socket
 import struct
 import sys
@@ -53,8 +65,15 @@ def path(p):
     return tlv(0x30, tlv(0x04, p))
 
 
-def build_fs(token_label, serial, certs):
-    """certs: list of (label, id bytes, der bytes, private)."""
+class Pin:
+    def __init__(self, label, value, min_length, reference, auth_id):
+        self.label, self.value, self.min_length = label, value, min_length
+        self.reference, self.auth_id = reference, auth_id
+        self.tries, self.verified = PIN_TRIES, False
+
+
+def build_fs(token_label, serial, pins, certs):
+    """certs: list of (label, id bytes, der bytes, the Pin it is bound to or None)."""
     mf = MF()
     app = DF(mf, 0x5015, dfname=bytes.fromhex("A000000063504B43532D3135"))
     mf.append(app)
@@ -69,46 +88,82 @@ def build_fs(token_label, serial, certs):
     ef(0x5032, tlv(0x30, tlv(0x02, b"\x00"), tlv(0x04, serial.encode()),
                    utf8("certexport tests"), tlv(0x80, token_label.encode("utf-8")),
                    tlv(0x03, b"\x07\x80")))
-    # EF.AODF: one ascii-numeric PIN, 4..8 digits, reference 0,
-    # flags case-sensitive|initialized.
-    pin_attrs = tlv(0x30, tlv(0x03, b"\x03\x88"), tlv(0x0A, b"\x01"), tlv(0x02, b"\x04"),
-                    tlv(0x02, b"\x08"), tlv(0x02, b"\x08"), tlv(0x80, b"\x00"), path(base))
-    ef(0x4401, tlv(0x30, tlv(0x30, utf8("User PIN")), tlv(0x30, tlv(0x04, b"\x01")),
-                   tlv(0xA1, pin_attrs)))
-    cdf = b""
-    for n, (label, cid, der, private) in enumerate(certs):
-        fid = (0x4301 + n).to_bytes(2, "big")
+    # EF.AODF: ascii-numeric PINs of min..8 digits, flags case-sensitive|initialized.
+    aodf = b""
+    for pin in pins:
+        attrs = tlv(0x30, tlv(0x03, b"\x03\x88"), tlv(0x0A, b"\x01"),
+                    tlv(0x02, bytes([pin.min_length])), tlv(0x02, b"\x08"), tlv(0x02, b"\x08"),
+                    tlv(0x80, bytes([pin.reference])), path(base))
+        aodf += tlv(0x30, tlv(0x30, utf8(pin.label)), tlv(0x30, tlv(0x04, pin.auth_id)),
+                    tlv(0xA1, attrs))
+    ef(0x4401, aodf)
+    cdf, protected = b"", {}
+    for n, (label, cid, der, pin) in enumerate(certs):
+        fid = 0x4301 + n
         common = utf8(label)
-        if private:
-            common += tlv(0x03, b"\x07\x80") + tlv(0x04, b"\x01")
+        if pin:
+            common += tlv(0x03, b"\x07\x80") + tlv(0x04, pin.auth_id)
+            protected[fid] = pin
         cdf += tlv(0x30, tlv(0x30, common), tlv(0x30, tlv(0x04, cid)),
-                   tlv(0xA1, tlv(0x30, path(base + fid))))
-        ef(int.from_bytes(fid, "big"), der)
+                   tlv(0xA1, tlv(0x30, path(base + fid.to_bytes(2, "big")))))
+        ef(fid, der)
     ef(0x4404, cdf)
-    return mf
+    return mf, protected
 
 
 class Card(Iso7816OS):
-    def __init__(self, mf, pin):
-        handlers = {0xA4: mf.selectFile, 0xB0: mf.readBinaryPlain,
+    def __init__(self, mf, pins, protected, state_file, pull_after):
+        handlers = {0xA4: mf.selectFile, 0xB0: self.read_binary,
                     0x20: self.verify, 0xC0: self.getResponse}
         Iso7816OS.__init__(self, mf, None, ins2handler=handlers)
-        self.pin, self.tries, self.verified = pin, PIN_TRIES, False
+        self.pins = {pin.reference: pin for pin in pins}
+        self.protected, self.state_file = protected, state_file
+        self.pull_after, self.pull_now = pull_after, False
+        if state_file and os.path.exists(state_file):
+            with open(state_file) as f:
+                tries = dict(line.rsplit(" ", 1) for line in f.read().splitlines())
+            for pin in pins:
+                pin.tries = int(tries.get(pin.label, pin.tries))
+        self.save_state()
+
+    def save_state(self):
+        if self.state_file:
+            with open(self.state_file, "w") as f:
+                f.writelines("%s %d\n" % (pin.label, pin.tries) for pin in self.pins.values())
+
+    def power_cycle(self):
+        for pin in self.pins.values():
+            pin.verified = False
+
+    def event(self, what):
+        if self.pull_after and self.pull_after.lower() == what.lower():
+            self.pull_after, self.pull_now = None, True
 
     def verify(self, p1, p2, data):
         # 63Cx (x = tries left) rather than the library's bare 6300, which
         # OpenSC reports as a general error instead of an incorrect PIN.
-        if p1 != 0:
-            return 0x6A86, b""
-        if not data:
-            return (0x9000 if self.verified else 0x63C0 | self.tries), b""
-        if self.tries == 0:
+        pin = self.pins.get(p2)
+        if p1 != 0 or pin is None:
+            return 0x6A86 if p1 != 0 else 0x6A88, b""
+        if pin.tries == 0:
             return 0x6983, b""
-        self.verified = data.rstrip(b"\x00\xff") == self.pin
-        self.tries = PIN_TRIES if self.verified else self.tries - 1
-        return (0x9000 if self.verified else 0x63C0 | self.tries), b""
+        if not data:
+            return (0x9000 if pin.verified else 0x63C0 | pin.tries), b""
+        pin.verified = data.rstrip(b"\x00\xff") == pin.value
+        pin.tries = PIN_TRIES if pin.verified else pin.tries - 1
+        self.save_state()
+        if pin.verified:
+            self.event("verify")
+        return (0x9000 if pin.verified else 0x63C0 | pin.tries), b""
 
-
+    def read_binary(self, p1, p2, data):
+        ef = self.mf.dataUnitsDecodePlain(p1, p2, data)[0]
+        pin = self.protected.get(ef.fid)
+        if pin and not pin.verified:
+            return 0x6982, b""
+        answer = self.mf.readBinaryPlain(p1, p2, data)
+        self.event("read:%04X" % ef.fid)
+        return answer
 def recv_exact(sock, n):
     buf = b""
     while len(buf) < n:
@@ -122,34 +177,74 @@ def recv_exact(sock, n):
     return buf
 
 
-def main(port, pin, *args):
-    token_label, certs, i = "Test Card", [], 0
-    while i < len(args):
-        if args[i] == "--token-label":
-            token_label, i = args[i + 1], i + 2
-        else:   # --cert or --private-cert LABEL ID DER
-            with open(args[i + 3], "rb") as f:
-                certs.append((args[i + 1], bytes.fromhex(args[i + 2]), f.read(),
-                              args[i] == "--private-cert"))
-            i += 4
-    card = Card(build_fs(token_label, port, certs), pin.encode())
-    sock = socket.create_connection(("127.0.0.1", int(port)), timeout=5)
-    sock.settimeout(None)
-    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-    try:
-        while True:
+def serve(card, sock):
+    """Answers vpcd until it closes the connection (False) or the card is pulled (True)."""
+    while True:
+        try:
             msg = recv_exact(sock, struct.unpack("!H", recv_exact(sock, 2))[0])
-            if len(msg) == 1:  # vpcd control: 0 power off, 1 power on, 2 reset, 4 ATR
-                if msg in (b"\x01", b"\x02"):
-                    card.verified = False
-                    (card.powerUp if msg == b"\x01" else card.reset)()
-                answer = card.getATR() if msg == b"\x04" else None
-            else:
-                answer = card.execute(msg) if msg else None
-            if answer is not None:
-                sock.sendall(struct.pack("!H", len(answer)) + answer)
-    except EOFError:
-        pass
+        except EOFError:
+            return False
+        if len(msg) == 1:  # vpcd control: 0 power off, 1 power on, 2 reset, 4 ATR
+            if msg in (b"\x01", b"\x02"):
+                card.power_cycle()
+                (card.powerUp if msg == b"\x01" else card.reset)()
+            answer = card.getATR() if msg == b"\x04" else None
+        else:
+            answer = card.execute(msg) if msg else None
+            print("apdu %s -> %s" % (msg.hex(), answer[-2:].hex()), flush=True)
+        if answer is not None:
+            sock.sendall(struct.pack("!H", len(answer)) + answer)
+        if card.pull_now:
+            return True
+
+
+def main(port, first_pin, *args):
+    token_label, signing_pin, state_file, pull_after = "Test Card", None, None, None
+    cert_args, i = [], 0
+    while i < len(args):
+        if args[i] in ("--cert", "--private-cert", "--signing-cert"):
+            cert_args.append(args[i:i + 4])
+            i += 4
+            continue
+        value = args[i + 1]
+        if args[i] == "--token-label":
+            token_label = value
+        elif args[i] == "--signing-pin":
+            signing_pin = value
+        elif args[i] == "--pin-state":
+            state_file = value
+        elif args[i] == "--pull-after":
+            pull_after = value
+        else:
+            sys.exit("vcard.py: unknown option %s" % args[i])
+        i += 2
+    pins = [Pin("User PIN", first_pin.encode(), 4, 1, b"\x01")]
+    if signing_pin:
+        pins.append(Pin("Signing PIN", signing_pin.encode(), 6, 2, b"\x02"))
+    signing = pins[1] if signing_pin else None
+    bound = {"--cert": None, "--private-cert": pins[0], "--signing-cert": signing}
+    certs = []
+    for kind, label, cid, der_file in cert_args:
+        if kind == "--signing-cert" and not signing:
+            sys.exit("vcard.py: --signing-cert needs --signing-pin")
+        with open(der_file, "rb") as f:
+            certs.append((label, bytes.fromhex(cid), f.read(), bound[kind]))
+    mf, protected = build_fs(token_label, port, pins, certs)
+    card = Card(mf, pins, protected, state_file, pull_after)
+    # SIGUSR1 only wakes the pulled card; blocked so that it never ends the process.
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR1})
+    while True:
+        sock = socket.create_connection(("127.0.0.1", int(port)), timeout=5)
+        sock.settimeout(None)
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        pulled = serve(card, sock)
+        sock.close()
+        if not pulled:
+            return
+        print("pulled", flush=True)
+        card.pull_now = False
+        signal.sigwait({signal.SIGUSR1})
+        print("back", flush=True)
 
 
 if __name__ == "__main__":
