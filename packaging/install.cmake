@@ -3,8 +3,14 @@
 if(WIN32)
   install(TARGETS certexport RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_LIST_DIR}/MODULE.txt DESTINATION .)
-  set(CPACK_GENERATOR ZIP)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  # The .zip for those who unpack by hand, and the installer (NSIS.template.in), which also
+  # places OpenSC's module; makensis comes from Debian's nsis package.
+  set(CPACK_GENERATOR ZIP NSIS)
   set(CPACK_PACKAGE_FILE_NAME certexport-${PROJECT_VERSION}-windows-x64)
+  set(CPACK_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-per-generator.cmake)
+  file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE CPACK_CERTEXPORT_COPYRIGHT REGEX "^Copyright ")
 else()
   include(GNUInstallDirs)
   set(CERTEXPORT_SYSTEM_MODULE "" CACHE FILEPATH "The OpenSC module the installed tool links to")
@@ -25,24 +31,62 @@ else()
   endif()
   set(links ${CMAKE_BINARY_DIR}/install-links)
   file(MAKE_DIRECTORY ${links})
-  file(CREATE_LINK ${CERTEXPORT_SYSTEM_MODULE} ${links}/opensc-pkcs11.so SYMBOLIC)
   file(CREATE_LINK ../${tool_dir}/certexport ${links}/certexport SYMBOLIC)
   install(TARGETS certexport RUNTIME DESTINATION ${tool_dir})
-  install(FILES ${links}/opensc-pkcs11.so DESTINATION ${tool_dir})
+  install(CODE "set(certexport_tool_dir \"${tool_dir}\")
+set(certexport_system_module \"${CERTEXPORT_SYSTEM_MODULE}\")")
+  install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/module-link.cmake)
   install(FILES ${links}/certexport DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${CMAKE_CURRENT_LIST_DIR}/certexport.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+  # The manual page and the changelog go compressed, as Debian has them; -n keeps the bytes the
+  # same from build to build.
+  set(docs ${CMAKE_BINARY_DIR}/install-docs)
+  file(MAKE_DIRECTORY ${docs})
+  foreach(doc certexport.1 changelog)
+    add_custom_command(OUTPUT ${docs}/${doc}.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/${doc} ${docs}/${doc}
+      COMMAND gzip -9nf ${docs}/${doc}
+      DEPENDS ${CMAKE_CURRENT_LIST_DIR}/${doc})
+    list(APPEND compressed_docs ${docs}/${doc}.gz)
+  endforeach()
+  add_custom_target(compressed_docs ALL DEPENDS ${compressed_docs})
+  install(FILES ${docs}/certexport.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${docs}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # Debian's machine-readable copyright file, made from LICENSE so that the two never differ.
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+  string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" _ "${license}")
+  set(license_holder ${CMAKE_MATCH_1})
+  string(FIND "${license}" "Permission" start)
+  string(SUBSTRING "${license}" ${start} -1 license_text)
+  string(STRIP "${license_text}" license_text)
+  string(REPLACE "\n\n" "\n.\n" license_text "${license_text}")
+  string(REPLACE "\n" "\n " license_text " ${license_text}")
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in ${docs}/copyright @ONLY)
+  install(FILES ${docs}/copyright ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  set(CERTEXPORT_MAINTAINER "certexport contributors <maintainers@certexport.invalid>" CACHE STRING
+    "Maintainer of the Debian package: the name and mail address of whoever ships it")
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "opensc-pkcs11, libssl3")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CERTEXPORT_MAINTAINER})
+  # The libraries come from dpkg-shlibdeps; the module is loaded at run time, so it is named here.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "opensc-pkcs11")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 endif()
 set(CPACK_PACKAGE_NAME certexport)
 set(CPACK_PACKAGE_VENDOR "certexport")
-set(CPACK_PACKAGE_CONTACT "certexport maintainers <certexport@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Export the signing certificate of a smart card to a PEM file")
+set(CPACK_PACKAGE_DESCRIPTION [[certexport reads the signing certificate off a smart card and writes it to a
+file as PEM text. It loads OpenSC's PKCS#11 module from its own directory, asks
+for confirmation, logs in with the signing PIN given on the command line and
+exports the certificate of the card's second PIN slot, the one the signing PIN
+guards.
+
+It needs OpenSC's PKCS#11 module and a card that OpenSC reads with a
+signing-PIN slot.]])
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON)
 include(CPack)
