@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -159,21 +161,22 @@ std::pair<int, std::string> runShell(const std::string& command, const fs::path&
 
 struct Outcome {
     int exitStatus = -1;
-    std::string out;
+    std::string out, err;
     std::string echoed;       // what reached the terminal, when standard input was one
     bool terminalRestored{};  // line mode and echo back on when the run ended
 };
 
 // Starts the binary (behind the wrapper command or Wine, if any) with the arguments and
-// environment, feeds it the key bytes and collects its standard output; a run that hangs is killed
-// after a while.
+// environment, feeds it the key bytes and collects its standard output and error; a run that hangs
+// is killed after a while.
 Outcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::vector<std::string>& environment, const std::string& input,
-                   const fs::path& directory, bool onTerminal,
+                   const fs::path& directory, bool onTerminal, bool ignoreSigint,
                    const std::function<void(pid_t)>& atPrompt) {
     const bool wine = !paths.wine.empty();
     const fs::path inputFile = directory / ".stdin";
     const fs::path outputFile = directory / ".stdout";
+    const fs::path errorFile = directory / ".stderr";
     writeFile(inputFile, input);
     // _getch reads the console, which Wine makes of a terminal on standard input; the Linux build
     // reads a terminal in raw mode. The key goes to a pseudo-terminal once the program has put it
@@ -201,11 +204,16 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
         const int in =
             onTerminal ? open(terminalName.c_str(), O_RDWR) : open(inputFile.c_str(), O_RDONLY);
         const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || chdir(directory.c_str()) != 0) {
+        const int err = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || chdir(directory.c_str()) != 0) {
             _exit(126);
         }
         dup2(in, STDIN_FILENO);
         dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        if (ignoreSigint) {
+            signal(SIGINT, SIG_IGN);  // kept across exec, as a shell's background job has it
+        }
         if (terminal >= 0) {
             close(terminal);
         }
@@ -267,6 +275,7 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     // A signal shows as the shell shows it, 128 + its number, so a crash never matches an exit.
     outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     outcome.out = readFile(outputFile);
+    outcome.err = readFile(errorFile);
     return outcome;
 }
 
@@ -326,6 +335,24 @@ std::string joined(const std::vector<std::string>& lines) {
     return text;
 }
 
+// The runner is its children's subreaper: a process that a case started and that outlived its
+// starter (pcscd, a card) is the runner's child, ended here after the case's teardown. A runner
+// that CTest kills on a timeout takes them with it, since CTest ends the runner's descendants
+// first.
+void endAdoptedProcesses() {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string stat = readFile(entry.path() / "stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        std::string state;
+        pid_t parent = 0;
+        if (fields >> state >> parent && parent == getpid()) {
+            const pid_t pid = std::stoi(entry.path().filename().string());
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+}
+
 void copyExecutable(const fs::path& from, const fs::path& to) {
     fs::copy_file(from, to, fs::copy_options::overwrite_existing);
     fs::permissions(to, fs::perms::owner_all);
@@ -337,6 +364,7 @@ struct Expected {
     std::string before;
     int exit = 0;
     std::string out;
+    std::optional<std::string> err;
     std::vector<std::string> log;
     std::vector<std::pair<std::string, std::string>> files;  // name, expectation
 };
@@ -351,20 +379,37 @@ class CaseTest : public testing::Test {
             ("certexport-e2e-" + file_.stem().string() + "-" + std::to_string(getpid()));
         fs::remove_all(work);
         fs::create_directories(work / "bin");
+        struct EndOfCase {
+            CaseTest& test;
+            const fs::path& work;
+            ~EndOfCase() { test.tearDown(work); }
+        } endOfCase{*this, work};
         runCase(work);
-        // Teardown commands run last, with every variable the setup commands printed.
+    }
+
+  private:
+    // Runs however the case ended, a failed check or an error in the case file included: the
+    // teardown commands, with every variable the setup commands printed, then the end of whatever
+    // the case left running.
+    void tearDown(const fs::path& work) {
         std::istringstream caseText(readFile(file_));
         for (std::string line; std::getline(caseText, line) && !IsSkipped();) {
             if (line.rfind("teardown ", 0) == 0) {
-                runShell(substitute(line.substr(9), variables_), work);
+                try {
+                    runShell(substitute(line.substr(9), variables_), work);
+                } catch (const std::exception& error) {
+                    ADD_FAILURE() << error.what();
+                }
             }
+        }
+        if (paths.wine.empty()) {
+            endAdoptedProcesses();
         }
         if (!HasFailure()) {
             fs::remove_all(work);
         }
     }
 
-  private:
     void runCase(const fs::path& work) {
         const bool wine = !paths.wine.empty();
         const fs::path bin = work / "bin";
@@ -385,7 +430,7 @@ class CaseTest : public testing::Test {
         std::vector<std::string> arguments, environment, scenario, atPrompt;
         std::vector<Expected> runs(1);
         std::string key, module = "test";
-        bool moduleInCwd = false, viaSymlink = false, onTerminal = wine;
+        bool moduleInCwd = false, viaSymlink = false, onTerminal = wine, ignoreSigint = false;
         for (char** variable = environ; *variable; ++variable) {
             if (std::string(*variable).rfind("P11TEST_", 0) != 0) {
                 environment.push_back(*variable);
@@ -431,6 +476,8 @@ class CaseTest : public testing::Test {
                 viaSymlink = true;
             } else if (word == "terminal") {
                 onTerminal = true;
+            } else if (word == "ignore-sigint") {
+                ignoreSigint = true;
             } else if (word == "env") {
                 environment.push_back(rest);
             } else if (word == "setup") {
@@ -455,6 +502,8 @@ class CaseTest : public testing::Test {
                 runs.back().exit = std::stoi(rest);
             } else if (word == "out") {
                 runs.back().out += unquote(rest);
+            } else if (word == "err") {
+                runs.back().err = runs.back().err.value_or("") + unquote(rest);
             } else if (word == "text") {
                 runs.back().out += wine ? toCodePage932(unquote(rest)) : unquote(rest);
             } else if (word == "call") {
@@ -505,8 +554,8 @@ class CaseTest : public testing::Test {
                 ASSERT_EQ(status, 0) << "before running again: " << run.before << "\n" << output;
             }
             fs::remove(work / "calls.log");
-            const Outcome outcome =
-                runProgram(program, arguments, environment, key, work, onTerminal, checkAtPrompt);
+            const Outcome outcome = runProgram(program, arguments, environment, key, work,
+                                               onTerminal, ignoreSigint, checkAtPrompt);
             if (onTerminal && !wine) {
                 EXPECT_EQ(outcome.echoed.find(key), std::string::npos) << "the key was echoed";
                 EXPECT_TRUE(outcome.terminalRestored) << "the terminal was left in raw mode";
@@ -521,6 +570,11 @@ class CaseTest : public testing::Test {
         EXPECT_EQ(outcome.out, expectedOut) << "expected:\n"
                                             << printable(expectedOut) << "\nactual:\n"
                                             << printable(outcome.out);
+        if (run.err) {
+            EXPECT_EQ(outcome.err, *run.err) << "standard error";
+        } else {
+            std::fputs(outcome.err.c_str(), stderr);  // unchecked, but shown
+        }
         if (!run.log.empty()) {
             const std::vector<std::string> log = lines(readFile(work / "calls.log"));
             EXPECT_TRUE(logMatches(run.log, 0, log, 0)) << "expected calls:\n"
@@ -579,6 +633,7 @@ void stopWine(const fs::path& prefix) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
     // The environment may point the runner at another build of the binary and modules;
     // CERTEXPORT_E2E_WINE (the wine64 loader) makes them the Windows build's, run under Wine.
     paths = {setting("CERTEXPORT_E2E_BINARY", CERTEXPORT_BINARY),
