@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,7 @@ using Types = std::vector<CK_ATTRIBUTE_TYPE>;
 struct Object {
     CK_SLOT_ID slot = 0;
     std::map<CK_ATTRIBUTE_TYPE, Bytes> attrs;
+    std::map<CK_ATTRIBUTE_TYPE, CK_ULONG> lengths;  // what a length query reports instead
     Types unavailable;
     bool stray = false;
 };
@@ -49,7 +51,9 @@ const CK_OBJECT_HANDLE kFirstObject = 101;
 
 struct State {
     bool loaded = false, broken = false, initialised = false;
-    bool findOverflow = false, slotGrow = false, nullTable = false;
+    bool findOverflow = false, slotGrow = false, slotShrink = false, slotCount = false;
+    bool nullTable = false, reportSigint = false;
+    CK_ULONG page = ~CK_ULONG(0);  // handles per C_FindObjects call at the most
     bool hasPin = false;
     Bytes pin;
     std::vector<Slot> slots;
@@ -362,6 +366,8 @@ void ParseObject(const std::vector<std::string>& words) {
                                                           : ParseBytes(val);
         } else if (key.compare(0, 4, "raw.") == 0) {
             raw[AttrNamed(key.substr(4))] = ParseBytes(val);
+        } else if (key.compare(0, 7, "length.") == 0) {
+            o.lengths[AttrNamed(key.substr(7))] = Num(val);
         } else if (key == "missing" || key == "unavailable") {
             ParseAttrList(val, key == "missing" ? missing : o.unavailable);
         } else if (key == "stray") {
@@ -407,9 +413,15 @@ void ParseLine(const std::vector<std::string>& w) {
         CK_ULONG call = Num(w[2]);
         Check(call > 0);
         g.fails[{w[1], call}] = Num(w[3], 16);
+    } else if (w[0] == "page" && w.size() == 2) {
+        g.page = Num(w[1]);
+    } else if (w[0] == "report" && w.size() == 2 && w[1] == "sigint") {
+        g.reportSigint = true;
     } else {
         std::map<std::string, bool*> hostile = {{"findoverflow", &g.findOverflow},
                                                 {"slotgrow", &g.slotGrow},
+                                                {"slotshrink", &g.slotShrink},
+                                                {"slotcount", &g.slotCount},
                                                 {"nulltable", &g.nullTable}};
         Check(w[0] == "hostile" && w.size() == 2 && hostile.count(w[1]));
         *hostile[w[1]] = true;
@@ -473,8 +485,19 @@ Session& SessionOf(CK_SESSION_HANDLE h) {
     return it->second;
 }
 
+// Whether the host runs with SIGINT ignored, as a parent may start it: the tool must not change
+// what it was given.
+void ReportSigint() {
+    void (*previous)(int) = std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGINT, previous);
+    Log(previous == SIG_IGN ? "SIGINT ignored" : "SIGINT not ignored");
+}
+
 CK_RV Initialize(CK_VOID_PTR args) {
     CK_RV rv = Run("C_Initialize", false, [&] {
+        if (g.reportSigint) {
+            ReportSigint();
+        }
         Check(!g.broken, CKR_GENERAL_ERROR);
         Check(!g.initialised, CKR_CRYPTOKI_ALREADY_INITIALIZED);
         Check(!args || !static_cast<CK_C_INITIALIZE_ARGS*>(args)->pReserved, CKR_ARGUMENTS_BAD);
@@ -505,9 +528,13 @@ CK_RV GetSlotList(CK_BBOOL present, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
                 ids.push_back(s.id);
             }
         }
+        const bool second = list && g.calls["C_GetSlotList"] == 2;
+        if (second && g.slotShrink && !ids.empty()) {
+            ids.pop_back();  // as when a card leaves between the two calls
+        }
         CK_ULONG room = *count;
-        bool grow = list && g.slotGrow && g.calls["C_GetSlotList"] == 2;
-        *count = grow ? room + 1 : ids.size();
+        bool grow = second && g.slotGrow;
+        *count = grow ? room + 1 : !list && g.slotCount ? ~CK_ULONG(0) : ids.size();
         Check(!list || grow || room >= ids.size(), CKR_BUFFER_TOO_SMALL);
         for (CK_ULONG i = 0; list && i < ids.size() && i < room; ++i) {
             list[i] = ids[i];
@@ -607,7 +634,7 @@ CK_RV FindObjects(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE_PTR objects, CK_ULONG ma
         Check(s.searching, CKR_OPERATION_NOT_INITIALIZED);
         Check(objects && count, CKR_ARGUMENTS_BAD);
         CK_ULONG n = 0;
-        for (; n < max && s.next < s.found.size(); ++n) {
+        for (; n < max && n < g.page && s.next < s.found.size(); ++n) {
             objects[n] = s.found[s.next++];
         }
         *count = g.findOverflow ? max + 5 : n;
@@ -643,8 +670,10 @@ CK_RV GetAttributeValue(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE obj, CK_ATTRIBUTE_
             if (entry == CKR_OK && !hostile && a.pValue) {
                 std::memcpy(a.pValue, it->second.data(), it->second.size());
             }
-            a.ulValueLen =
-                entry != CKR_OK || hostile ? CK_UNAVAILABLE_INFORMATION : it->second.size();
+            auto length = o.lengths.find(a.type);
+            a.ulValueLen = entry != CKR_OK || hostile               ? CK_UNAVAILABLE_INFORMATION
+                           : !a.pValue && length != o.lengths.end() ? length->second
+                                                                    : it->second.size();
             result = result == CKR_OK ? entry : result;
         }
         Check(result == CKR_OK, result);  // the first failed entry's error
