@@ -27,6 +27,8 @@ TEST(CommandLineMask, MasksTheArgumentAsTheRuntimeSplitsTheLine) {
     EXPECT_EQ(masked<std::string>(R"(prog "9\\" 7 out.pem)", 1), R"(prog ***** 7 out.pem)");
     // msvcrt: two quotes inside a quoted part are one quote, and close the part.
     EXPECT_EQ(masked<std::string>(R"(prog "9""7 5" out.pem)", 1), R"(prog ***** 5" out.pem)");
+    // Outside one they open and close an empty part.
+    EXPECT_EQ(masked<std::string>(R"(prog 9""7 5 out.pem)", 1), R"(prog **** 5 out.pem)");
     EXPECT_EQ(masked<std::string>("prog 97531 out.pem", 2), "prog 97531 *******");
 }
 
