@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -165,11 +166,11 @@ struct Outcome {
 };
 
 // Starts the binary (behind the wrapper command or Wine, if any) with the arguments and
-// environment, feeds it the key bytes and collects its standard output; a run that hangs is killed
-// after a while.
+// environment, feeds it the key bytes and collects its standard output (left on the terminal with
+// `outputOnTerminal`); a run that hangs is killed after a while.
 Outcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::vector<std::string>& environment, const std::string& input,
-                   const fs::path& directory, bool onTerminal,
+                   const fs::path& directory, bool onTerminal, bool outputOnTerminal,
                    const std::function<void(pid_t)>& atPrompt) {
     const bool wine = !paths.wine.empty();
     const fs::path inputFile = directory / ".stdin";
@@ -205,7 +206,7 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
             _exit(126);
         }
         dup2(in, STDIN_FILENO);
-        dup2(out, STDOUT_FILENO);
+        dup2(outputOnTerminal ? in : out, STDOUT_FILENO);
         if (terminal >= 0) {
             close(terminal);
         }
@@ -268,6 +269,27 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     outcome.out = readFile(outputFile);
     return outcome;
+}
+
+// What a terminal shows of a stream: no carriage returns, no blanks at line ends, and Wine's cursor
+// escapes taken out, where a move to the right passes over blanks.
+std::string shownOnTerminal(const std::string& stream) {
+    std::string shown;
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+        if (stream.compare(i, 2, "\x1b[") == 0) {
+            const std::size_t end = stream.find_first_not_of("0123456789;?", i + 2);
+            if (end != std::string::npos && stream[end] == 'C') {
+                shown.append(std::max(1, std::atoi(stream.c_str() + i + 2)), ' ');
+            }
+            i = end == std::string::npos ? stream.size() : end;
+        } else if (stream[i] != '\r') {
+            shown += stream[i];
+        }
+    }
+    for (std::size_t blank; (blank = shown.find(" \n")) != std::string::npos;) {
+        shown.erase(blank, 1);
+    }
+    return shown.substr(0, shown.find_last_not_of(' ') + 1);
 }
 
 // A text-mode stream's line ends, as the Windows build writes them.
@@ -385,7 +407,7 @@ class CaseTest : public testing::Test {
         std::vector<std::string> arguments, environment, scenario, atPrompt;
         std::vector<Expected> runs(1);
         std::string key, module = "test";
-        bool moduleInCwd = false, viaSymlink = false, onTerminal = wine;
+        bool moduleInCwd = false, viaSymlink = false, onTerminal = wine, onConsole = false;
         for (char** variable = environ; *variable; ++variable) {
             if (std::string(*variable).rfind("P11TEST_", 0) != 0) {
                 environment.push_back(*variable);
@@ -431,6 +453,8 @@ class CaseTest : public testing::Test {
                 viaSymlink = true;
             } else if (word == "terminal") {
                 onTerminal = true;
+            } else if (word == "console") {
+                onTerminal = onConsole = true;
             } else if (word == "env") {
                 environment.push_back(rest);
             } else if (word == "setup") {
@@ -456,7 +480,8 @@ class CaseTest : public testing::Test {
             } else if (word == "out") {
                 runs.back().out += unquote(rest);
             } else if (word == "text") {
-                runs.back().out += wine ? toCodePage932(unquote(rest)) : unquote(rest);
+                runs.back().out +=
+                    wine && !onConsole ? toCodePage932(unquote(rest)) : unquote(rest);
             } else if (word == "call") {
                 runs.back().log.push_back(rest);
             } else if (word == "file") {
@@ -505,22 +530,28 @@ class CaseTest : public testing::Test {
                 ASSERT_EQ(status, 0) << "before running again: " << run.before << "\n" << output;
             }
             fs::remove(work / "calls.log");
-            const Outcome outcome =
-                runProgram(program, arguments, environment, key, work, onTerminal, checkAtPrompt);
+            const Outcome outcome = runProgram(program, arguments, environment, key, work,
+                                               onTerminal, onConsole, checkAtPrompt);
             if (onTerminal && !wine) {
-                EXPECT_EQ(outcome.echoed.find(key), std::string::npos) << "the key was echoed";
+                // On a console the output shows what reached the terminal, an echoed key included.
+                EXPECT_TRUE(onConsole || outcome.echoed.find(key) == std::string::npos)
+                    << "the key was echoed";
                 EXPECT_TRUE(outcome.terminalRestored) << "the terminal was left in raw mode";
             }
-            checkRun(run, outcome, work);
+            checkRun(run, outcome, work, onConsole);
         }
     }
 
-    void checkRun(const Expected& run, const Outcome& outcome, const fs::path& work) {
-        const std::string expectedOut = paths.wine.empty() ? run.out : withCrLf(run.out);
+    void checkRun(const Expected& run, const Outcome& outcome, const fs::path& work,
+                  bool onConsole) {
+        const std::string expectedOut = onConsole            ? shownOnTerminal(run.out)
+                                        : paths.wine.empty() ? run.out
+                                                             : withCrLf(run.out);
+        const std::string out = onConsole ? shownOnTerminal(outcome.echoed) : outcome.out;
         EXPECT_EQ(outcome.exitStatus, run.exit);
-        EXPECT_EQ(outcome.out, expectedOut) << "expected:\n"
-                                            << printable(expectedOut) << "\nactual:\n"
-                                            << printable(outcome.out);
+        EXPECT_EQ(out, expectedOut) << "expected:\n"
+                                    << printable(expectedOut) << "\nactual:\n"
+                                    << printable(out);
         if (!run.log.empty()) {
             const std::vector<std::string> log = lines(readFile(work / "calls.log"));
             EXPECT_TRUE(logMatches(run.log, 0, log, 0)) << "expected calls:\n"
