@@ -1,6 +1,5 @@
 // certexport: exports the signing certificate of a smart-card token to a PEM file.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -29,24 +28,26 @@ std::string takePin(const char* argument) {
 int main(int argc, char* argv[]) {
     const texts::ConsoleTexts& text = texts::console();
     if (argc != 3) {
-        const char* program = argc > 0 ? argv[0] : "";
-        std::printf(text.usage, program);
-        std::printf(text.example, program);
+        const platform::NativePath program =
+            argc > 0 ? platform::pathArgument(argv, 0) : platform::NativePath();
+        platform::printPath(text.usage, program);
+        platform::printPath(text.example, program);
         return -1;
     }
+    platform::NativePath outputPath = platform::pathArgument(argv, 2);
     // From here on the PIN is only in the string that the export erases: the process list shows
     // the argument masked for as long as the prompt waits and the export runs.
     std::string pin = takePin(argv[1]);
     platform::maskCommandLineArgument(argv, 1);
-    std::printf("PIN          = %s\n", pin.c_str());
-    std::printf(text.outputFile, argv[2]);
-    std::printf("%s", text.prompt);
+    platform::printText("PIN          = %s\n", pin);
+    platform::printPath(text.outputFile, outputPath);
+    platform::print("%s", text.prompt);
     if (!confirmed(platform::readConfirmationKey())) {
         platform::eraseSecret(&pin[0], pin.size());
         return -1;
     }
-    std::printf("%s", text.processing);
-    runExport(std::move(pin), argv[2]);
-    std::printf("\n");
+    platform::print("%s", text.processing);
+    runExport(std::move(pin), std::move(outputPath));
+    platform::print("\n");
     return 0;
 }

@@ -1,6 +1,5 @@
 #include "export/export_driver.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "export/object_listing.h"
@@ -42,27 +41,27 @@ class PinEraser {
 
 }  // namespace
 
-bool runExport(std::string pin, std::string outputPath) {
+bool runExport(std::string pin, platform::NativePath outputPath) {
     PinEraser eraser(pin);
     ModuleBinding binding;
     if (ModuleBinding::slotCount() <= kSigningSlotIndex) {
-        std::printf("No token found\n");
+        platform::print("No token found\n");
         return false;
     }
     TokenSession session(ModuleBinding::slots()[kSigningSlotIndex]);
     if (session.handle() == CK_INVALID_HANDLE) {
-        std::printf("session open error\n");
+        platform::print("session open error\n");
         return false;
     }
     TokenLogin login(session.handle(), pin);
     if (login.handle() == CK_INVALID_HANDLE) {
-        std::printf("login error\n");
+        platform::print("login error\n");
         return false;
     }
     LabelMap labels;
     listObjects(session, labels);
     for (const auto& entry : labels) {
-        std::printf("Exporting ... %s\n", entry.first.c_str());
+        platform::printText("Exporting ... %s\n", entry.first);
         exportCertificatePem(session, entry.first, outputPath);
     }
     return true;

@@ -4,5 +4,7 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 // Returns true when the run got through the export loop; every message is already written.
-bool runExport(std::string pin, std::string outputPath);
+bool runExport(std::string pin, platform::NativePath outputPath);

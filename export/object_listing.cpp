@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace {
 
 constexpr std::size_t kMaxLabelKeyLength = 255;
@@ -50,7 +52,7 @@ int listObjects(const TokenSession& session, LabelMap& labels) {
             return false;
         });
     if (outcome == kSearchFoundNothing) {
-        std::printf("   xxx no certificate found xxx\n");
+        platform::print("   xxx no certificate found xxx\n");
         return 0;
     }
     return outcome;

@@ -1,7 +1,5 @@
 #include "export/pem_writer.h"
 
-#include <cstdio>
-
 #include "export/certificate_lookup.h"
 #include "platform/platform.h"
 
@@ -10,28 +8,29 @@ namespace {
 constexpr std::size_t kFirstGuessCertificateSize = 2048;
 }  // namespace
 
-int exportCertificatePem(const TokenSession& session, std::string label, std::string outputPath) {
+int exportCertificatePem(const TokenSession& session, std::string label,
+                         platform::NativePath outputPath) {
     Bytes certificate;
     certificate.reserve(kFirstGuessCertificateSize);
     if (findCertificateByLabel(session, label, certificate) <= 0) {
-        std::printf("   xxx Certificate( id= %s ) not found xxx\n", label.c_str());
+        platform::printText("   xxx Certificate( id= %s ) not found xxx\n", label);
         return -1;
     }
-    std::printf("   *** Certificate( label= %s ) found ***\n", label.c_str());
+    platform::printText("   *** Certificate( label= %s ) found ***\n", label);
     const std::optional<std::string> pem = platform::encodeCertificatePem(certificate);
     if (!pem) {
-        std::printf("error\n");
+        platform::print("error\n");
         return -1;
     }
     switch (platform::writeTextFile(outputPath, *pem)) {
         case platform::WriteResult::OpenFailed:
             return -1;
         case platform::WriteResult::WriteFailed:
-            std::printf(" xxx File write error xxx\n");
+            platform::print(" xxx File write error xxx\n");
             return -1;
         case platform::WriteResult::Written:
             break;
     }
-    std::printf("      --> %s \n", outputPath.c_str());
+    platform::printPath("      --> %s \n", outputPath);
     return 0;
 }

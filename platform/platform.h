@@ -9,11 +9,8 @@ namespace platform {
 
 #ifdef _WIN32
 using NativePath = std::wstring;
-// printf conversion for a NativePath's c_str().
-#define CERTEXPORT_NATIVE_PATH_FORMAT "%S"
 #else
 using NativePath = std::string;
-#define CERTEXPORT_NATIVE_PATH_FORMAT "%s"
 #endif
 
 // The token module file in the directory of the running executable (symbolic links resolved).
@@ -29,6 +26,10 @@ unsigned long lastLoadError();
 void* findSymbol(LibraryHandle library, const char* name);
 bool unloadLibrary(LibraryHandle library);
 
+// A command-line argument exactly as typed, for use as a path: on Windows it comes from the wide
+// command line, so a name outside the ANSI code page keeps every character.
+NativePath pathArgument(char* argv[], int index);
+
 // Masks a command-line argument with '*' where other processes can read it (the process's own
 // argument area on POSIX, the command-line buffers on Windows) and in the runtime's copies of it.
 void maskCommandLineArgument(char* argv[], int index);
@@ -43,7 +44,22 @@ enum class WriteResult { Written, OpenFailed, WriteFailed };
 
 // Recreates the file with the text, each line feed written as carriage return and line feed.
 // Written only when every byte reached the file and the file was closed without error.
-WriteResult writeTextFile(const std::string& path, const std::string& text);
+WriteResult writeTextFile(const NativePath& path, const std::string& text);
+
+// Standard output. Redirected, and always on POSIX, it gets exactly the bytes that printf and
+// std::cout write. On a Windows console each message goes out as UTF-16 through the console API
+// instead, so it reads the same on a console of any code page; the console's state is left alone.
+// Formats are the tool's own texts (Shift_JIS on Windows, UTF-8 elsewhere) and English.
+void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// With one `%s` for bytes from outside the tool, a PIN or a label. A Windows console reads them
+// as UTF-8 where they are valid UTF-8 (as labels are), else in the ANSI code page (as arguments).
+void printText(const char* format, const std::string& text);
+// With one `%s` for a path. Redirected on Windows it is written in the ANSI code page, with '?' for
+// a character outside it; a console shows it exactly.
+void printPath(const char* format, const NativePath& path);
+// The line, an end of line and a flush through the standard output stream (std::cout), which
+// shares its buffer with printf's.
+void printLine(const char* line);
 
 // Overwrites memory in a way the compiler may not drop, for secrets about to be freed.
 void eraseSecret(void* data, std::size_t size);

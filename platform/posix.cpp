@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <memory>
 
 #include "platform/platform.h"
@@ -80,6 +82,10 @@ void* findSymbol(LibraryHandle library, const char* name) {
 
 bool unloadLibrary(LibraryHandle library) {
     return dlclose(library) == 0;
+}
+
+NativePath pathArgument(char* argv[], int index) {
+    return argv[index];
 }
 
 void maskCommandLineArgument(char* argv[], int index) {
@@ -156,7 +162,7 @@ std::optional<std::string> encodeCertificatePem(const std::vector<unsigned char>
     return std::string(text->data, text->length);
 }
 
-WriteResult writeTextFile(const std::string& path, const std::string& text) {
+WriteResult writeTextFile(const NativePath& path, const std::string& text) {
     std::FILE* file = std::fopen(path.c_str(), "w+");
     if (!file) {
         return WriteResult::OpenFailed;
@@ -173,6 +179,25 @@ WriteResult writeTextFile(const std::string& path, const std::string& text) {
     const bool flushed = std::fflush(file) == 0;
     const bool closed = std::fclose(file) == 0;
     return written && flushed && closed ? WriteResult::Written : WriteResult::WriteFailed;
+}
+
+void print(const char* format, ...) {
+    va_list values;
+    va_start(values, format);
+    std::vprintf(format, values);
+    va_end(values);
+}
+
+void printText(const char* format, const std::string& text) {
+    std::printf(format, text.c_str());
+}
+
+void printPath(const char* format, const NativePath& path) {
+    printText(format, path);
+}
+
+void printLine(const char* line) {
+    std::cout << line << std::endl;
 }
 
 void eraseSecret(void* data, std::size_t size) {

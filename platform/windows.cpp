@@ -5,16 +5,46 @@
 #include <shlwapi.h>
 #include <wincrypt.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <iostream>
 
 #include "platform/command_line.h"
 #include "platform/platform.h"
 
+// msvcrt's wide twin of the split that gives main its arguments; MinGW-w64 declares it only for its
+// own start-up code.
+struct StartupInfo {
+    int newMode;
+};
+extern "C" int __cdecl __wgetmainargs(int* count, wchar_t*** arguments, wchar_t*** environment,
+                                      int expandWildcards, StartupInfo* info);
+
 namespace platform {
 namespace {
+
+// The code page of the tool's own texts.
+constexpr UINT kShiftJis = 932;
+
+std::wstring widened(UINT codePage, const std::string& bytes, DWORD flags = 0) {
+    const int size = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(codePage, flags, bytes.data(), size, nullptr, 0);
+    std::wstring text(length, L'\0');
+    MultiByteToWideChar(codePage, flags, bytes.data(), size, &text[0], length);
+    return text;
+}
+
+std::string narrowed(UINT codePage, const std::wstring& text, DWORD flags = 0) {
+    const int size = static_cast<int>(text.size());
+    const int length =
+        WideCharToMultiByte(codePage, flags, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string bytes(length, '\0');
+    WideCharToMultiByte(codePage, flags, text.data(), size, &bytes[0], length, nullptr, nullptr);
+    return bytes;
+}
 
 // Masks entry `index` of a null-terminated argument list, if it has one.
 template <typename Char, typename Length>
@@ -64,6 +94,20 @@ bool unloadLibrary(LibraryHandle library) {
     return FreeLibrary(static_cast<HMODULE>(library)) != FALSE;
 }
 
+NativePath pathArgument(char* argv[], int index) {
+    // Split as the narrow arguments are, without wildcards. This also sets __wargv, which the PIN's
+    // mask then covers.
+    int count = 0;
+    wchar_t** arguments = nullptr;
+    wchar_t** environment = nullptr;
+    StartupInfo info = {0};
+    if (__wgetmainargs(&count, &arguments, &environment, 0, &info) == 0 && arguments &&
+        index < count) {
+        return arguments[index];
+    }
+    return widened(CP_ACP, argv[index]);
+}
+
 void maskCommandLineArgument(char* argv[], int index) {
     // Other processes read the line that GetCommandLineW returns, from the process parameters.
     // The runtime keeps copies of the line and of the split arguments; each gets the same mask.
@@ -108,9 +152,9 @@ std::optional<std::string> encodeCertificatePem(const std::vector<unsigned char>
     return text;
 }
 
-WriteResult writeTextFile(const std::string& path, const std::string& text) {
+WriteResult writeTextFile(const NativePath& path, const std::string& text) {
     std::FILE* file = nullptr;
-    if (fopen_s(&file, path.c_str(), "w+") != 0 || !file) {
+    if (_wfopen_s(&file, path.c_str(), L"w+") != 0 || !file) {
         return WriteResult::OpenFailed;
     }
     // Text mode turns every line feed into carriage return and line feed.
@@ -118,6 +162,101 @@ WriteResult writeTextFile(const std::string& path, const std::string& text) {
     const bool flushed = std::fflush(file) == 0;
     const bool closed = std::fclose(file) == 0;
     return written && flushed && closed ? WriteResult::Written : WriteResult::WriteFailed;
+}
+
+namespace {
+
+bool outputIsConsole() {
+    static const bool console = [] {
+        DWORD mode = 0;
+        return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != FALSE;
+    }();
+    return console;
+}
+
+void writeConsole(const std::wstring& text) {
+    const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written = 0;
+    for (std::size_t done = 0; done < text.size(); done += written) {
+        if (!WriteConsoleW(console, text.data() + done, static_cast<DWORD>(text.size() - done),
+                           &written, nullptr) ||
+            written == 0) {
+            return;
+        }
+    }
+}
+
+std::string vformatted(const char* format, va_list values) {
+    va_list measuring;
+    va_copy(measuring, values);
+    const int length = std::vsnprintf(nullptr, 0, format, measuring);
+    va_end(measuring);
+    if (length <= 0) {
+        return std::string();
+    }
+    std::string text(length + 1, '\0');
+    std::vsnprintf(&text[0], text.size(), format, values);
+    text.resize(length);
+    return text;
+}
+
+std::string formatted(const char* format, ...) {
+    va_list values;
+    va_start(values, format);
+    std::string text = vformatted(format, values);
+    va_end(values);
+    return text;
+}
+
+// A message with one value on the console: printf's line, with the format read as Shift_JIS.
+void writeConsoleWithValue(const char* format, const std::wstring& value) {
+    const std::string utf8Format = narrowed(CP_UTF8, widened(kShiftJis, format));
+    const std::string line = formatted(utf8Format.c_str(), narrowed(CP_UTF8, value).c_str());
+    writeConsole(widened(CP_UTF8, line));
+}
+
+}  // namespace
+
+void print(const char* format, ...) {
+    va_list values;
+    va_start(values, format);
+    if (outputIsConsole()) {
+        writeConsole(widened(kShiftJis, vformatted(format, values)));
+    } else {
+        std::vprintf(format, values);
+    }
+    va_end(values);
+}
+
+void printText(const char* format, const std::string& text) {
+    if (!outputIsConsole()) {
+        std::printf(format, text.c_str());
+        return;
+    }
+    // PKCS#11 labels are UTF-8; the command line gives text in the ANSI code page.
+    std::wstring shown = widened(CP_UTF8, text, MB_ERR_INVALID_CHARS);
+    if (shown.empty()) {
+        shown = widened(CP_ACP, text);
+    }
+    writeConsoleWithValue(format, shown);
+}
+
+void printPath(const char* format, const NativePath& path) {
+    if (outputIsConsole()) {
+        writeConsoleWithValue(format, path);
+        return;
+    }
+    // No best fit: a look-alike (e for é) would name another file. UTF-8 takes no such flag.
+    const DWORD flags = GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    std::printf(format, narrowed(CP_ACP, path, flags).c_str());
+}
+
+void printLine(const char* line) {
+    if (outputIsConsole()) {
+        writeConsole(widened(kShiftJis, std::string(line) + "\n"));
+    } else {
+        std::cout << line << std::endl;
+    }
 }
 
 void eraseSecret(void* data, std::size_t size) {

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
-#include <iostream>
 
 #include "platform/platform.h"
 
@@ -38,7 +36,7 @@ bool readSlotsWithToken() {
     CK_ULONG count = 0;
     CK_RV rv = state.functions->C_GetSlotList(CK_TRUE, nullptr, &count);
     if (rv != CKR_OK || count > kMaxSlots) {
-        std::printf("GetSlotList1 Error %lx\n", rv);
+        platform::print("GetSlotList1 Error %lx\n", rv);
         return false;
     }
     if (count == 0) {
@@ -47,7 +45,7 @@ bool readSlotsWithToken() {
     std::vector<CK_SLOT_ID> slots(count);
     rv = state.functions->C_GetSlotList(CK_TRUE, slots.data(), &count);
     if (rv != CKR_OK) {
-        std::printf("GetSlotList2 Erron %lx\n", rv);
+        platform::print("GetSlotList2 Erron %lx\n", rv);
         return false;
     }
     // Only the entries the module wrote count, and never more than the list holds.
@@ -59,28 +57,28 @@ bool readSlotsWithToken() {
 bool bindModule() {
     const platform::NativePath path = platform::moduleBesideExecutable();
     if (!platform::fileExists(path)) {
-        std::printf("Pkcs11 DLL not found : " CERTEXPORT_NATIVE_PATH_FORMAT "\n", path.c_str());
+        platform::printPath("Pkcs11 DLL not found : %s\n", path);
         std::exit(-1);
     }
     state.library = platform::loadLibrary(path);
     if (!state.library) {
-        std::printf("LoadLibrary Error %lx\n", platform::lastLoadError());
+        platform::print("LoadLibrary Error %lx\n", platform::lastLoadError());
         return false;
     }
     const auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(
         platform::findSymbol(state.library, "C_GetFunctionList"));
     if (!getFunctionList) {
-        std::printf("GetProcAddress Error\n");
+        platform::print("GetProcAddress Error\n");
         unloadAfterFailure(false);
         return false;
     }
     if (getFunctionList(&state.functions) != CKR_OK || !state.functions) {
-        std::printf("GetFunction List Error\n");
+        platform::print("GetFunction List Error\n");
         unloadAfterFailure(false);
         return false;
     }
     if (state.functions->C_Initialize(nullptr) != CKR_OK) {
-        std::printf("Initialize Error\n");
+        platform::print("Initialize Error\n");
         unloadAfterFailure(false);
         return false;
     }
@@ -108,7 +106,7 @@ ModuleBinding::~ModuleBinding() {
     state.functions->C_Finalize(nullptr);
     state.slots.clear();
     if (state.library && !platform::unloadLibrary(state.library)) {
-        std::cout << "FreeLibrary error" << std::endl;
+        platform::printLine("FreeLibrary error");
     }
     state.library = nullptr;
     state.functions = nullptr;

@@ -1,8 +1,8 @@
 #include "token/object_search.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "platform/platform.h"
 #include "token/module_binding.h"
 
 namespace {
@@ -96,7 +96,7 @@ bool readAttributes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, std::siz
     if (rv != CKR_OK || !std::all_of(wanted.begin(), wanted.end(), [](const CK_ATTRIBUTE& a) {
             return isUsableLength(a.ulValueLen);
         })) {
-        std::printf("idx=%d find1 error:%lx\n", static_cast<int>(index), rv);
+        platform::print("idx=%d find1 error:%lx\n", static_cast<int>(index), rv);
         return false;
     }
     values.assign(types.size(), Bytes());
@@ -106,7 +106,7 @@ bool readAttributes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, std::siz
     }
     rv = ModuleBinding::functions()->C_GetAttributeValue(session, object, wanted.data(), count);
     if (rv != CKR_OK) {
-        std::printf("find2 error %lx\n", rv);
+        platform::print("find2 error %lx\n", rv);
         return false;
     }
     // A module may report a shorter value now; it can never have written more than the buffer.

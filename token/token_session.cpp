@@ -1,16 +1,15 @@
 #include "token/token_session.h"
 
-#include <cstdio>
 #include <cstring>
-#include <iostream>
 
+#include "platform/platform.h"
 #include "token/module_binding.h"
 
 TokenSession::TokenSession(CK_SLOT_ID slot) {
     const CK_RV rv = ModuleBinding::functions()->C_OpenSession(
         slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &handle_);
     if (rv != CKR_OK) {
-        std::printf("\tOpenSession Error %lx\n", rv);
+        platform::print("\tOpenSession Error %lx\n", rv);
         handle_ = CK_INVALID_HANDLE;
     }
 }
@@ -18,7 +17,7 @@ TokenSession::TokenSession(CK_SLOT_ID slot) {
 TokenSession::~TokenSession() {
     if (handle_ != CK_INVALID_HANDLE &&
         ModuleBinding::functions()->C_CloseSession(handle_) != CKR_OK) {
-        std::printf("\tCloseSession Error\n");
+        platform::print("\tCloseSession Error\n");
     }
     handle_ = CK_INVALID_HANDLE;
 }
@@ -31,13 +30,13 @@ TokenLogin::TokenLogin(CK_SESSION_HANDLE session, const std::string& pin) {
     if (rv == CKR_OK) {
         handle_ = session;
     } else {
-        std::printf("\t\tLogin Error\n");
+        platform::print("\t\tLogin Error\n");
     }
 }
 
 TokenLogin::~TokenLogin() {
     if (handle_ != CK_INVALID_HANDLE && ModuleBinding::functions()->C_Logout(handle_) != CKR_OK) {
-        std::cout << "\t\tlogout error" << std::endl;
+        platform::printLine("\t\tlogout error");
     }
     handle_ = CK_INVALID_HANDLE;
 }

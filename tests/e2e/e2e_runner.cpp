@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -166,12 +167,18 @@ struct Outcome {
     bool terminalRestored{};  // line mode and echo back on when the run ended
 };
 
+// How a run starts: standard input on a pseudo-terminal, standard output too for a console, and
+// SIGINT ignored, as a shell starts a background job.
+struct Start {
+    bool onTerminal = false, outputOnTerminal = false, ignoreSigint = false;
+};
+
 // Starts the binary (behind the wrapper command or Wine, if any) with the arguments and
-// environment, feeds it the key bytes and collects its standard output and error; a run that hangs
-// is killed after a while.
+// environment, feeds it the key bytes and collects its standard output (unless it is left on the
+// terminal) and error; a run that hangs is killed after a while.
 Outcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::vector<std::string>& environment, const std::string& input,
-                   const fs::path& directory, bool onTerminal, bool ignoreSigint,
+                   const fs::path& directory, const Start& start,
                    const std::function<void(pid_t)>& atPrompt) {
     const bool wine = !paths.wine.empty();
     const fs::path inputFile = directory / ".stdin";
@@ -182,7 +189,7 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     // reads a terminal in raw mode. The key goes to a pseudo-terminal once the program has put it
     // in raw mode, that is, reads keys.
     int terminal = -1;
-    if (onTerminal) {
+    if (start.onTerminal) {
         terminal = posix_openpt(O_RDWR | O_NOCTTY);
         if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
             ADD_FAILURE() << "no pseudo-terminal";
@@ -190,7 +197,7 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
         }
         fcntl(terminal, F_SETFL, O_NONBLOCK);
     }
-    const std::string terminalName = onTerminal ? ptsname(terminal) : "";
+    const std::string terminalName = start.onTerminal ? ptsname(terminal) : "";
     std::vector<std::string> command = wine ? std::vector<std::string>{paths.wine} : paths.wrapper;
     command.push_back(program);
     command.insert(command.end(), arguments.begin(), arguments.end());
@@ -198,20 +205,20 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     if (child == 0) {
         // Under Wine a session of its own: the terminal becomes its controlling one, and a hung
         // run is killed with the console process Wine starts beside it.
-        if (onTerminal) {
+        if (start.onTerminal) {
             setsid();
         }
-        const int in =
-            onTerminal ? open(terminalName.c_str(), O_RDWR) : open(inputFile.c_str(), O_RDONLY);
+        const int in = start.onTerminal ? open(terminalName.c_str(), O_RDWR)
+                                        : open(inputFile.c_str(), O_RDONLY);
         const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || chdir(directory.c_str()) != 0) {
             _exit(126);
         }
         dup2(in, STDIN_FILENO);
-        dup2(out, STDOUT_FILENO);
+        dup2(start.outputOnTerminal ? in : out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
-        if (ignoreSigint) {
+        if (start.ignoreSigint) {
             signal(SIGINT, SIG_IGN);  // kept across exec, as a shell's background job has it
         }
         if (terminal >= 0) {
@@ -232,7 +239,7 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     }
     Outcome outcome;
     // Held open here too, so that what the run echoed stays readable after it has ended.
-    const int slave = onTerminal ? open(terminalName.c_str(), O_RDWR | O_NOCTTY) : -1;
+    const int slave = start.onTerminal ? open(terminalName.c_str(), O_RDWR | O_NOCTTY) : -1;
     const auto drainTerminal = [&]() {
         char echoed[256];
         for (ssize_t got; (got = read(terminal, echoed, sizeof echoed)) > 0;) {
@@ -244,7 +251,7 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     const int limit = wine ? 30 : 60;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
     while (waitpid(child, &status, WNOHANG) == 0) {
-        if (onTerminal) {
+        if (start.onTerminal) {
             drainTerminal();
             struct termios mode;
             if (!keySent && tcgetattr(terminal, &mode) == 0 && !(mode.c_lflag & ICANON)) {
@@ -257,7 +264,7 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
             }
         }
         if (std::chrono::steady_clock::now() > deadline) {
-            kill(onTerminal ? -child : child, SIGKILL);
+            kill(start.onTerminal ? -child : child, SIGKILL);
             waitpid(child, &status, 0);
             ADD_FAILURE() << "the run did not end within " << limit << " s";
             break;
@@ -277,6 +284,27 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     outcome.out = readFile(outputFile);
     outcome.err = readFile(errorFile);
     return outcome;
+}
+
+// What a terminal shows of a stream: no carriage returns, no blanks at line ends, and Wine's cursor
+// escapes taken out, where a move to the right passes over blanks.
+std::string shownOnTerminal(const std::string& stream) {
+    std::string shown;
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+        if (stream.compare(i, 2, "\x1b[") == 0) {
+            const std::size_t end = stream.find_first_not_of("0123456789;?", i + 2);
+            if (end != std::string::npos && stream[end] == 'C') {
+                shown.append(std::max(1, std::atoi(stream.c_str() + i + 2)), ' ');
+            }
+            i = end == std::string::npos ? stream.size() : end;
+        } else if (stream[i] != '\r') {
+            shown += stream[i];
+        }
+    }
+    for (std::size_t blank; (blank = shown.find(" \n")) != std::string::npos;) {
+        shown.erase(blank, 1);
+    }
+    return shown.substr(0, shown.find_last_not_of(' ') + 1);
 }
 
 // A text-mode stream's line ends, as the Windows build writes them.
@@ -430,7 +458,9 @@ class CaseTest : public testing::Test {
         std::vector<std::string> arguments, environment, scenario, atPrompt;
         std::vector<Expected> runs(1);
         std::string key, module = "test";
-        bool moduleInCwd = false, viaSymlink = false, onTerminal = wine, ignoreSigint = false;
+        bool moduleInCwd = false, viaSymlink = false;
+        Start start;
+        start.onTerminal = wine;
         for (char** variable = environ; *variable; ++variable) {
             if (std::string(*variable).rfind("P11TEST_", 0) != 0) {
                 environment.push_back(*variable);
@@ -475,9 +505,11 @@ class CaseTest : public testing::Test {
             } else if (word == "symlink") {
                 viaSymlink = true;
             } else if (word == "terminal") {
-                onTerminal = true;
+                start.onTerminal = true;
             } else if (word == "ignore-sigint") {
-                ignoreSigint = true;
+                start.ignoreSigint = true;
+            } else if (word == "console") {
+                start.onTerminal = start.outputOnTerminal = true;
             } else if (word == "env") {
                 environment.push_back(rest);
             } else if (word == "setup") {
@@ -505,7 +537,8 @@ class CaseTest : public testing::Test {
             } else if (word == "err") {
                 runs.back().err = runs.back().err.value_or("") + unquote(rest);
             } else if (word == "text") {
-                runs.back().out += wine ? toCodePage932(unquote(rest)) : unquote(rest);
+                runs.back().out +=
+                    wine && !start.outputOnTerminal ? toCodePage932(unquote(rest)) : unquote(rest);
             } else if (word == "call") {
                 runs.back().log.push_back(rest);
             } else if (word == "file") {
@@ -539,7 +572,7 @@ class CaseTest : public testing::Test {
         if (!atPrompt.empty() && !paths.wrapper.empty()) {
             GTEST_SKIP() << "the wrapper's own command line holds the arguments";
         }
-        ASSERT_TRUE(atPrompt.empty() || onTerminal) << "at-prompt needs terminal";
+        ASSERT_TRUE(atPrompt.empty() || start.onTerminal) << "at-prompt needs terminal";
         const auto checkAtPrompt = [&](pid_t pid) {
             std::map<std::string, std::string> withPid = variables;
             withPid["PID"] = std::to_string(pid);
@@ -554,22 +587,28 @@ class CaseTest : public testing::Test {
                 ASSERT_EQ(status, 0) << "before running again: " << run.before << "\n" << output;
             }
             fs::remove(work / "calls.log");
-            const Outcome outcome = runProgram(program, arguments, environment, key, work,
-                                               onTerminal, ignoreSigint, checkAtPrompt);
-            if (onTerminal && !wine) {
-                EXPECT_EQ(outcome.echoed.find(key), std::string::npos) << "the key was echoed";
+            const Outcome outcome =
+                runProgram(program, arguments, environment, key, work, start, checkAtPrompt);
+            if (start.onTerminal && !wine) {
+                // On a console the output shows what reached the terminal, an echoed key included.
+                EXPECT_TRUE(start.outputOnTerminal || outcome.echoed.find(key) == std::string::npos)
+                    << "the key was echoed";
                 EXPECT_TRUE(outcome.terminalRestored) << "the terminal was left in raw mode";
             }
-            checkRun(run, outcome, work);
+            checkRun(run, outcome, work, start.outputOnTerminal);
         }
     }
 
-    void checkRun(const Expected& run, const Outcome& outcome, const fs::path& work) {
-        const std::string expectedOut = paths.wine.empty() ? run.out : withCrLf(run.out);
+    void checkRun(const Expected& run, const Outcome& outcome, const fs::path& work,
+                  bool onConsole) {
+        const std::string expectedOut = onConsole            ? shownOnTerminal(run.out)
+                                        : paths.wine.empty() ? run.out
+                                                             : withCrLf(run.out);
+        const std::string out = onConsole ? shownOnTerminal(outcome.echoed) : outcome.out;
         EXPECT_EQ(outcome.exitStatus, run.exit);
-        EXPECT_EQ(outcome.out, expectedOut) << "expected:\n"
-                                            << printable(expectedOut) << "\nactual:\n"
-                                            << printable(outcome.out);
+        EXPECT_EQ(out, expectedOut) << "expected:\n"
+                                    << printable(expectedOut) << "\nactual:\n"
+                                    << printable(out);
         if (run.err) {
             EXPECT_EQ(outcome.err, *run.err) << "standard error";
         } else {

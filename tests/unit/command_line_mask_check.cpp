@@ -1,5 +1,6 @@
-// Run under Wine as `command_line_mask_check.exe PIN OUTPUT`: masks the PIN as the tool does at
-// start-up, then looks for it in both command-line buffers and in the runtime's copies.
+// Run under Wine as `command_line_mask_check.exe PIN OUTPUT`: takes the output path and masks the
+// PIN as the tool does at start-up, then looks for it in both command-line buffers and in the
+// runtime's copies.
 #include <windows.h>
 // Included after windows.h, like the tool's own Windows code.
 #include <corecrt_startup.h>
@@ -43,7 +44,10 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const std::wstring pin = widened(argv[1]), output = widened(argv[2]);
+    // As the tool starts: the output path from the wide arguments, then the mask.
+    const std::wstring path = platform::pathArgument(argv, 2);
     platform::maskCommandLineArgument(argv, 1);
+    check("pathArgument", path.c_str(), pin, output);
     check("GetCommandLineW", GetCommandLineW(), pin, output);
     check("GetCommandLineA", widened(GetCommandLineA()).c_str(), pin, output);
     check("_wcmdln", _wcmdln, pin, output);
