@@ -1,0 +1,15 @@
+# Run by cpack on the staged files before it packs them (CPACK_PRE_BUILD_SCRIPTS). The installer
+# keeps the times of the files it holds, so they take the packages' date; and it takes them one by
+# one in name order, where CPack's `File /r` would take them in the order the file system lists
+# them, which differs between machines. The Windows packages hold no folders.
+if(CPACK_GENERATOR STREQUAL "NSIS")
+  file(GLOB staged RELATIVE "${CPACK_TEMPORARY_DIRECTORY}" "${CPACK_TEMPORARY_DIRECTORY}/*")
+  if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    execute_process(COMMAND touch -d @$ENV{SOURCE_DATE_EPOCH} ${staged}
+      WORKING_DIRECTORY "${CPACK_TEMPORARY_DIRECTORY}" COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+  set(CPACK_CERTEXPORT_NSIS_DELETE_FILES "")
+  foreach(file IN LISTS staged)
+    string(APPEND CPACK_CERTEXPORT_NSIS_DELETE_FILES "  Delete \"$INSTDIR\\${file}\"\n")
+  endforeach()
+endif()
