@@ -1,7 +1,8 @@
 # Run by cpack on the staged files before it packs them (CPACK_PRE_BUILD_SCRIPTS). The installer
-# keeps the times of the files it holds, so they take the packages' date; and it takes them one by
-# one in name order, where CPack's `File /r` would take them in the order the file system lists
-# them, which differs between machines. The Windows packages hold no folders.
+# keeps the times of the files it holds, so they take the packages' date. Its uninstaller deletes
+# them in name order: CPack's own list (CPACK_NSIS_DELETE_FILES, which it sets whatever is given)
+# follows the order the file system lists them in, which differs between machines. The Windows
+# packages hold no folders.
 if(CPACK_GENERATOR STREQUAL "NSIS")
   file(GLOB staged RELATIVE "${CPACK_TEMPORARY_DIRECTORY}" "${CPACK_TEMPORARY_DIRECTORY}/*")
   if(DEFINED ENV{SOURCE_DATE_EPOCH})
