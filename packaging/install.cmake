@@ -9,10 +9,12 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP NSIS)
   set(CPACK_PACKAGE_FILE_NAME certexport-${PROJECT_VERSION}-windows-x64)
   set(CPACK_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
-  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-per-generator.cmake)
   file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE CPACK_CERTEXPORT_COPYRIGHT REGEX "^Copyright ")
 else()
   include(GNUInstallDirs)
+  # Folders are made 755 whatever the umask, so the package and an install hold the same modes.
+  set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+    GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   set(CERTEXPORT_SYSTEM_MODULE "" CACHE FILEPATH "The OpenSC module the installed tool links to")
   if(NOT CERTEXPORT_SYSTEM_MODULE)
     find_file(CERTEXPORT_FOUND_MODULE opensc-pkcs11.so
@@ -89,4 +91,12 @@ It needs OpenSC's PKCS#11 module and a card that OpenSC reads with a
 signing-PIN slot.]])
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
+# Two builds of a commit give the same packages: they are dated SOURCE_DATE_EPOCH, or the last
+# commit's time when it is not set (cpack-per-generator.cmake), and hold their files in name
+# order. Each comes with a SHA-256 checksum file to compare against.
+set(CPACK_CERTEXPORT_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-per-generator.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/reproducible-nsis.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/reproducible-zip.cmake)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
 include(CPack)

@@ -90,11 +90,23 @@ bool moduleOnStack() {
     });
 }
 
+// Both deletes end here, so that a block from malloc goes back to free and to nothing else.
+void release(void* block) {
+    if (watching && holdsPin(block) && !moduleOnStack()) {
+        pinFreed = true;
+    }
+    std::replace(held, held + heldCount, block, static_cast<void*>(nullptr));
+    free(block);
+}
+
 }  // namespace
 
 // New blocks start zeroed, so that PIN bytes found in one were written during its own life.
 void* operator new(std::size_t size) {
     void* block = malloc(size ? size : 1);
+    // The slack past the size asked for is zeroed and read too: glibc lets a program use it only
+    // once realloc has made it part of the block.
+    block = block ? realloc(block, malloc_usable_size(block)) : nullptr;
     if (!block) {
         throw std::bad_alloc();
     }
@@ -106,15 +118,11 @@ void* operator new(std::size_t size) {
 }
 
 void operator delete(void* block) noexcept {
-    if (watching && holdsPin(block) && !moduleOnStack()) {
-        pinFreed = true;
-    }
-    std::replace(held, held + heldCount, block, static_cast<void*>(nullptr));
-    free(block);
+    release(block);
 }
 
 void operator delete(void* block, std::size_t) noexcept {
-    operator delete(block);
+    release(block);
 }
 
 namespace {
