@@ -430,6 +430,7 @@ class CaseTest : public testing::Test {
                 }
             }
         }
+        // Under Wine the adopted processes are Wine's own servers, which every case shares.
         if (paths.wine.empty()) {
             endAdoptedProcesses();
         }
