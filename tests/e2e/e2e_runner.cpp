@@ -644,16 +644,27 @@ std::string setting(const char* name, const char* builtIn) {
     return value ? value : builtIn;
 }
 
-// One Wine prefix for the whole run: making one takes 10-15 s. False, and said why, if Wine cannot
-// start: the suite must then fail, never pass on nothing.
+std::string wineServer() {
+    return "'" + (fs::path(paths.wine).parent_path() / "wineserver").string() + "'";
+}
+
+// One Wine prefix and one Wine server for the whole run. Left to itself, the server that wineboot
+// starts shuts down a few seconds later, while the cases run, and a case's run starts another; a
+// run whose server goes away ends with exit status 1 and no output. So the server is persistent
+// until stopWine. The log is a file, since a pipe would stay open as long as the server's
+// services run. False, and said why, if Wine cannot start: the suite must then fail, never pass on
+// nothing.
 bool startWine(const fs::path& prefix) {
     setenv("WINEPREFIX", prefix.c_str(), 1);
     setenv("WINEDEBUG", "-all", 1);
-    const auto [status, output] =
-        runShell("timeout 120 '" + paths.wine + "' wineboot -i 2>&1", ".");
+    const std::string log = (prefix / "start.log").string();
+    const int status = runShell(wineServer() + " -p >'" + log + "' 2>&1 && timeout 120 '" +
+                                    paths.wine + "' wineboot -i >>'" + log + "' 2>&1",
+                                ".")
+                           .first;
     if (status != 0) {
-        std::fprintf(stderr, "Wine cannot start (%s wineboot -i: exit %d):\n%s\n",
-                     paths.wine.c_str(), status, output.c_str());
+        std::fprintf(stderr, "Wine cannot start (%s -p, then wineboot -i: exit %d):\n%s\n",
+                     wineServer().c_str(), status, readFile(log).c_str());
         return false;
     }
     for (const std::string& file : {paths.binary, paths.testModule, paths.noEntryModule}) {
@@ -666,8 +677,7 @@ bool startWine(const fs::path& prefix) {
 }
 
 void stopWine(const fs::path& prefix) {
-    const std::string server = (fs::path(paths.wine).parent_path() / "wineserver").string();
-    runShell("'" + server + "' -k 2>/dev/null || wineserver -k", ".");
+    runShell(wineServer() + " -k 2>/dev/null || wineserver -k", ".");
     fs::remove_all(prefix);
 }
 
