@@ -72,9 +72,12 @@ set(certexport_system_module \"${CERTEXPORT_SYSTEM_MODULE}\")")
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CERTEXPORT_MAINTAINER})
-  # The libraries come from dpkg-shlibdeps; the module is loaded at run time, so it is named here.
+  # The libraries come from dpkg-shlibdeps. The module is loaded at run time, and it loads the
+  # PC/SC library at run time, which its package does not depend on: both are named here. A card in
+  # a USB reader also needs the PC/SC daemon, which brings the CCID reader driver.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "opensc-pkcs11")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "opensc-pkcs11, libpcsclite1")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pcscd")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 endif()
