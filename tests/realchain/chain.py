@@ -10,7 +10,9 @@ in ./realchain (card n's APDU log in cardn.log, its PIN tries in cardn.pins) and
 OPENSC_CONF=... and PCSCLITE_CSOCK_NAME=...; `reinsert` puts a pulled card back and waits until
 OpenSC sees it; `stop` ends what `start` started. pcscd runs in a
 private mount namespace with its own /run, so a system pcscd neither disturbs it nor is
-disturbed. Exit status 77 means "cannot run here", with one line on stderr saying why.
+disturbed. With CERTEXPORT_E2E_ROOT set to a Debian root that holds pcscd and vpcd, ./realchain
+must lie in that root and pcscd runs there, chrooted; the paths printed are the root's own.
+Exit status 77 means "cannot run here", with one line on stderr saying why.
 """
 import fcntl
 import glob
@@ -29,6 +31,12 @@ SOCKET = os.path.join(DIR, "run", "pcscd", "pcscd.comm")
 PYTHON = "/usr/bin/python3"   # other interpreters on PATH lack Debian's modules
 VPCD = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
 FIRST_PORT = 36100            # away from vpcd's default 35963, which a system pcscd may hold
+ROOT = os.environ.get("CERTEXPORT_E2E_ROOT", "").rstrip("/")
+
+
+def in_root(path):
+    """The path as the root's programs see it."""
+    return path[len(ROOT):] if ROOT else path
 
 
 class Skip(Exception):
@@ -104,11 +112,14 @@ def teardown(state):
 def check_prerequisites():
     if os.geteuid() != 0:
         raise Skip("needs root (pcscd must own its run directory)")
-    for path, pkg in (("/usr/sbin/pcscd", "pcscd"), (VPCD, "vsmartcard-vpcd"),
-                      ("/usr/lib/python3/site-packages/virtualsmartcard",
-                       "python3-virtualsmartcard"),
-                      ("/usr/bin/pkcs11-tool", "opensc"),
-                      ("/usr/lib/*/opensc-pkcs11.so", "opensc-pkcs11")):
+    if ROOT and not DIR.startswith(ROOT + "/"):
+        raise Fail("%s does not lie in the root %s" % (DIR, ROOT))
+    needed = [(ROOT + "/usr/sbin/pcscd", "pcscd"), (ROOT + VPCD, "vsmartcard-vpcd"),
+              ("/usr/lib/python3/site-packages/virtualsmartcard", "python3-virtualsmartcard"),
+              (ROOT + "/usr/lib/*/opensc-pkcs11.so", "opensc-pkcs11")]
+    if not ROOT:
+        needed.append(("/usr/bin/pkcs11-tool", "opensc"))
+    for path, pkg in needed:
         if not glob.glob(path):
             raise Skip("missing %s (install Debian package %s)" % (path, pkg))
     r = quiet([PYTHON, "-c", "import Cryptodome"], timeout=20)
@@ -137,7 +148,13 @@ def take_lock():
 
 def tokens_seen(env, ncards):
     """True when OpenSC lists both readers and a token in as many of them as there are cards
-    (a card with two PINs shows two slots, each with a token, in one reader)."""
+    (a card with two PINs shows two slots, each with a token, in one reader). A root holds no
+    OpenSC tools, and the host's cannot talk to another pcsc-lite's pcscd: there pcscd's own log
+    tells how many cards it holds."""
+    if ROOT:
+        with open(os.path.join(DIR, "pcscd.log"), errors="replace") as f:
+            log = f.read()
+        return log.count("Card inserted into") - log.count("Card Removed From") == ncards
     r = quiet(["pkcs11-tool", "-L"], env=env)
     if r is None or r.returncode != 0:
         return False
@@ -191,10 +208,17 @@ def start(argv):
             with open(os.path.join(conf, "vpcd"), "w") as f:
                 f.write('FRIENDLYNAME "Virtual PCD"\nDEVICENAME /dev/null:0x%04X\n'
                         'LIBPATH %s\nCHANNELID 0x%04X\n' % (port, VPCD, port))
-            # unshare execs in place, so the recorded pid is pcscd's own.
+            # unshare and chroot exec in place, so the recorded pid is pcscd's own.
+            chroot = ["chroot", ROOT] if ROOT else []
+            pcscd = chroot + ["/usr/sbin/pcscd", "-f", "-c", in_root(conf)]
+            help_text = quiet(chroot + ["/usr/sbin/pcscd", "--help"])
+            if help_text and b"--disable-polkit" in help_text.stdout:
+                pcscd.append("--disable-polkit")  # pcsc-lite 2 asks polkit, which may not run here
+            if ROOT:
+                pcscd.append("--info")  # logs the cards it holds
             pcscd = spawn(["unshare", "-m", "sh", "-c",
-                           'mount --bind "$1" /run && exec /usr/sbin/pcscd -f -c "$2"',
-                           "sh", os.path.join(DIR, "run"), conf], "pcscd.log")
+                           'mount --bind "$1" "$2/run" && shift 2 && exec "$@"',
+                           "sh", os.path.join(DIR, "run"), ROOT] + pcscd, "pcscd.log")
             wait_until(lambda: {port, port + 1} <= tcp_ports(True) or pcscd.poll() is not None,
                        10.0)
             if not {port, port + 1} <= tcp_ports(True) or pcscd.poll() is not None:
@@ -212,7 +236,7 @@ def start(argv):
     except BaseException:
         teardown(state)
         raise
-    print("OPENSC_CONF=%s\nPCSCLITE_CSOCK_NAME=%s" % (OPENSC_CONF, SOCKET))
+    print("OPENSC_CONF=%s\nPCSCLITE_CSOCK_NAME=%s" % (in_root(OPENSC_CONF), in_root(SOCKET)))
 
 
 def wait_for_tokens(state):
