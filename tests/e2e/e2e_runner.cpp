@@ -1,5 +1,6 @@
-// Runs every end-to-end case file (see CASES.md) against the real certexport binary, natively or
-// (CERTEXPORT_E2E_WINE) the Windows build under Wine.
+// Runs every end-to-end case file (see CASES.md) against the real certexport binary, natively,
+// (CERTEXPORT_E2E_WINE) the Windows build under Wine, or (CERTEXPORT_E2E_ROOT) the tool that a
+// package installed in a Debian root.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
@@ -33,6 +34,8 @@ struct Paths {
     std::string binary, testModule, noEntryModule, cases;
     std::vector<std::string> wrapper;  // e.g. a memory checker, with its options
     std::string wine;                  // the Wine loader (wine64) for the Windows build, or empty
+    std::string root;                  // a root whose installed certexport runs, or empty
+    bool keepFailed = false;           // a failed case's scratch folder stays, for a look at it
 };
 Paths paths;
 
@@ -199,6 +202,11 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     }
     const std::string terminalName = start.onTerminal ? ptsname(terminal) : "";
     std::vector<std::string> command = wine ? std::vector<std::string>{paths.wine} : paths.wrapper;
+    if (!paths.root.empty()) {
+        // In the root, from its PATH, in the run's directory as the root sees it.
+        command = {"/usr/bin/unshare", "--root=" + paths.root,
+                   "--wd=" + directory.string().substr(paths.root.size())};
+    }
     command.push_back(program);
     command.insert(command.end(), arguments.begin(), arguments.end());
     const pid_t child = fork();
@@ -402,9 +410,10 @@ class CaseTest : public testing::Test {
     explicit CaseTest(fs::path file) : file_(std::move(file)) {}
 
     void TestBody() override {
+        const fs::path scratch =
+            paths.root.empty() ? fs::temp_directory_path() : fs::path(paths.root) / "tmp";
         const fs::path work =
-            fs::temp_directory_path() /
-            ("certexport-e2e-" + file_.stem().string() + "-" + std::to_string(getpid()));
+            scratch / ("certexport-e2e-" + file_.stem().string() + "-" + std::to_string(getpid()));
         fs::remove_all(work);
         fs::create_directories(work / "bin");
         struct EndOfCase {
@@ -434,8 +443,10 @@ class CaseTest : public testing::Test {
         if (paths.wine.empty()) {
             endAdoptedProcesses();
         }
-        if (!HasFailure()) {
+        if (!HasFailure() || !paths.keepFailed) {
             fs::remove_all(work);
+        } else {
+            std::fprintf(stderr, "kept %s\n", work.c_str());
         }
     }
 
@@ -443,7 +454,9 @@ class CaseTest : public testing::Test {
         const bool wine = !paths.wine.empty();
         const fs::path bin = work / "bin";
         const fs::path modulePath = bin / (wine ? "opensc-pkcs11.dll" : "opensc-pkcs11.so");
-        std::string program = (bin / (wine ? "certexport.exe" : "certexport")).string();
+        const bool installed = !paths.root.empty();
+        std::string program =
+            installed ? "certexport" : (bin / (wine ? "certexport.exe" : "certexport")).string();
         std::map<std::string, std::string>& variables = variables_;
         variables = {
             {"DATA", CERTEXPORT_SOURCE_DIR "/tests/data"},
@@ -550,7 +563,11 @@ class CaseTest : public testing::Test {
             }
         }
 
-        copyExecutable(paths.binary, program);
+        if (installed) {
+            module = "none";  // the package placed the module link beside the tool
+        } else {
+            copyExecutable(paths.binary, program);
+        }
         if (module == "test") {
             fs::copy_file(paths.testModule, modulePath);
         } else if (wine && module != "none") {
@@ -691,7 +708,9 @@ int main(int argc, char** argv) {
              setting("CERTEXPORT_E2E_NO_ENTRY_MODULE", CERTEXPORT_NO_ENTRY_MODULE),
              CERTEXPORT_SOURCE_DIR "/tests/e2e/cases",
              {},
-             setting("CERTEXPORT_E2E_WINE", "")};
+             setting("CERTEXPORT_E2E_WINE", ""),
+             setting("CERTEXPORT_E2E_ROOT", ""),
+             setting("CERTEXPORT_KEEP_FAILED", "") == "1"};
     if (paths.wine == "1") {
         paths.wine = "/usr/lib/wine/wine64";  // where Debian's wine64 puts it
     }
