@@ -99,16 +99,14 @@ void release(void* block) {
     free(block);
 }
 
-}  // namespace
-
 // New blocks start zeroed, so that PIN bytes found in one were written during its own life.
-void* operator new(std::size_t size) {
+void* allocate(std::size_t size) noexcept {
     void* block = malloc(size ? size : 1);
     // The slack past the size asked for is zeroed and read too: glibc lets a program use it only
     // once realloc has made it part of the block.
     block = block ? realloc(block, malloc_usable_size(block)) : nullptr;
     if (!block) {
-        throw std::bad_alloc();
+        return nullptr;
     }
     memset(block, 0, malloc_usable_size(block));
     if (watching && heldCount < sizeof held / sizeof held[0]) {
@@ -117,11 +115,52 @@ void* operator new(std::size_t size) {
     return block;
 }
 
+}  // namespace
+
+// Every unaligned form is replaced, so that whichever form a library allocates with, and whichever
+// it frees with, the block comes from malloc and goes back to free: a sanitizer's runtime provides
+// the forms left out, and frees only what it allocated.
+void* operator new(std::size_t size) {
+    void* block = allocate(size);
+    if (!block) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate(size);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate(size);
+}
+
 void operator delete(void* block) noexcept {
     release(block);
 }
 
+void operator delete[](void* block) noexcept {
+    release(block);
+}
+
 void operator delete(void* block, std::size_t) noexcept {
+    release(block);
+}
+
+void operator delete[](void* block, std::size_t) noexcept {
+    release(block);
+}
+
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+    release(block);
+}
+
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
     release(block);
 }
 
