@@ -14,11 +14,11 @@ disturbed. With CERTEXPORT_E2E_ROOT set to a Debian root that holds pcscd and vp
 must lie in that root and pcscd runs there, chrooted; the paths printed are the root's own.
 Exit status 77 means "cannot run here", with one line on stderr saying why.
 """
-import fcntl
 import glob
 import json
 import os
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -131,19 +131,21 @@ def check_prerequisites():
 
 
 def take_lock():
-    # Serialises port choice and pcscd start between fixtures running in parallel.
-    fd = os.open("/tmp/certexport-realchain.lock", os.O_RDWR | os.O_CREAT, 0o644)
+    """Serialises port choice and pcscd start between fixtures running in parallel. The lock is an
+    abstract socket's name, which belongs to the network namespace as the ports do: a fixture in
+    a root, whose /tmp is its own, shares it with the host's."""
+    lock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
 
     def locked():
         try:
-            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            lock.bind("\0certexport-realchain")
             return True
-        except BlockingIOError:
+        except OSError:
             return False
     if not wait_until(locked, 60, 0.05):
-        os.close(fd)
+        lock.close()
         raise Fail("timed out waiting for the realchain lock")
-    return fd
+    return lock
 
 
 def tokens_seen(env, ncards):
@@ -225,7 +227,7 @@ def start(argv):
                 raise Fail("vpcd did not listen on ports %d, %d; see %s/pcscd.log"
                            % (port, port + 1, DIR))
         finally:
-            os.close(lock)
+            lock.close()
         for n, card in enumerate(cards):
             spawn([PYTHON, os.path.join(HERE, "vcard.py"), str(port + n)] + card +
                   ["--pin-state", os.path.join(DIR, "card%d.pins" % n)], "card%d.log" % n)
