@@ -2,6 +2,7 @@
 # its own directory with the module (or a link to it) beside it.
 if(WIN32)
   install(TARGETS certexport RUNTIME DESTINATION .)
+  include(${CMAKE_CURRENT_LIST_DIR}/signing.cmake)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_LIST_DIR}/MODULE.txt DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
   # The .zip for those who unpack by hand, and the installer (NSIS.template.in), which also
