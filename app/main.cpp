@@ -1,5 +1,4 @@
 // certexport: exports the signing certificate of a smart-card token to a PEM file.
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -10,16 +9,36 @@
 
 namespace {
 
+// In place of the PIN, this asks for it, so that no shell history or process list ever holds it.
+const char kPinFromPrompt[] = "-";
+
 bool confirmed(int key) {
     return ((key - 'Y') & ~0x20) == 0;
 }
 
-// The PIN's bytes on the heap even when it is short: handing the string to the export then moves
-// the buffer that the export erases, where a short string would copy its bytes and keep them here.
-std::string takePin(const char* argument) {
-    std::string pin;
-    pin.reserve(std::max(std::strlen(argument), sizeof(std::string)));
-    pin.assign(argument);
+// The one-key question; only Y or y goes on.
+bool askToGoOn(const texts::ConsoleTexts& text) {
+    platform::print("%s", text.prompt);
+    return confirmed(platform::readConfirmationKey());
+}
+
+// The PIN typed at the prompt; the echo line shows a '*' for each of its characters.
+std::string askForPin(const texts::ConsoleTexts& text) {
+    platform::print("%s", text.pinPrompt);
+    std::string pin = platform::readPin();
+    platform::print("\n");
+    if (!pin.empty()) {
+        platform::printText("PIN          = %s\n", std::string(platform::characterCount(pin), '*'));
+    }
+    return pin;
+}
+
+// The PIN from the command line. From here on it is only in the string that the export erases:
+// the process list shows the argument masked for as long as the prompt waits and the export runs.
+std::string takePinArgument(char* argv[]) {
+    std::string pin = platform::pinArgument(argv, 1);
+    platform::maskCommandLineArgument(argv, 1);
+    platform::printText("PIN          = %s\n", pin);
     return pin;
 }
 
@@ -35,19 +54,25 @@ int main(int argc, char* argv[]) {
         return -1;
     }
     platform::NativePath outputPath = platform::pathArgument(argv, 2);
-    // From here on the PIN is only in the string that the export erases: the process list shows
-    // the argument masked for as long as the prompt waits and the export runs.
-    std::string pin = takePin(argv[1]);
-    platform::maskCommandLineArgument(argv, 1);
-    platform::printText("PIN          = %s\n", pin);
+    const bool prompted = std::strcmp(argv[1], kPinFromPrompt) == 0;
+    std::string pin = prompted ? askForPin(text) : takePinArgument(argv);
+    // Nothing typed (an empty line, Ctrl+C, the end of input) ends the run as a refusal does.
+    if (prompted && pin.empty()) {
+        return -1;
+    }
     platform::printPath(text.outputFile, outputPath);
-    platform::print("%s", text.prompt);
-    if (!confirmed(platform::readConfirmationKey())) {
+    if (!askToGoOn(text)) {
         platform::eraseSecret(&pin[0], pin.size());
         return -1;
     }
     platform::print("%s", text.processing);
-    runExport(std::move(pin), std::move(outputPath));
+    runExport(std::move(pin), std::move(outputPath), [&text] {
+        if (!askToGoOn(text)) {
+            return false;
+        }
+        platform::print("\n");
+        return true;
+    });
     platform::print("\n");
     return 0;
 }

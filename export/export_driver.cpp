@@ -1,11 +1,15 @@
 #include "export/export_driver.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "export/object_listing.h"
 #include "export/pem_writer.h"
 #include "platform/platform.h"
+#include "platform/texts.h"
 #include "token/module_binding.h"
+#include "token/token_info.h"
 #include "token/token_session.h"
 
 namespace {
@@ -39,23 +43,76 @@ class PinEraser {
     PinEraser& operator=(const PinEraser&) = delete;
 };
 
+// A card whose signing PIN is locked may show as a token that cannot be read, and then as no
+// token at all on the signing PIN's slot.
+void explainNoToken() {
+    const std::vector<CK_SLOT_ID>& slots = ModuleBinding::slots();
+    if (std::any_of(slots.begin(), slots.end(), holdsUnreadableToken)) {
+        platform::print("%s", texts::console().unreadableCard);
+    }
+}
+
+// Warns of wrong PINs entered before, and asks once more before the last try; false when the run
+// must not log in.
+bool mayLogIn(CK_SLOT_ID slot, const Confirmation& goOnAtFinalTry) {
+    const texts::ConsoleTexts& text = texts::console();
+    switch (userPinTries(slot)) {
+        case PinTries::Locked:
+            platform::print("%s", text.pinLocked);
+            platform::print("login error\n");
+            return false;
+        case PinTries::FinalTry:
+            platform::print("%s", text.pinFinalTry);
+            return goOnAtFinalTry();
+        case PinTries::TriedBefore:
+            platform::print("%s", text.pinTriedBefore);
+            return true;
+        case PinTries::Full:
+            break;
+    }
+    return true;
+}
+
+// After a refused login: whether the next wrong PIN locks the card, or it is locked now.
+void warnOfTriesLeft(CK_SLOT_ID slot) {
+    const texts::ConsoleTexts& text = texts::console();
+    switch (userPinTries(slot)) {
+        case PinTries::Locked:
+            platform::print("%s", text.pinNowLocked);
+            break;
+        case PinTries::FinalTry:
+            platform::print("%s", text.pinNowFinalTry);
+            break;
+        case PinTries::TriedBefore:
+        case PinTries::Full:
+            break;
+    }
+}
+
 }  // namespace
 
-bool runExport(std::string pin, platform::NativePath outputPath) {
+bool runExport(std::string pin, platform::NativePath outputPath,
+               const Confirmation& goOnAtFinalTry) {
     PinEraser eraser(pin);
     ModuleBinding binding;
     if (ModuleBinding::slotCount() <= kSigningSlotIndex) {
         platform::print("No token found\n");
+        explainNoToken();
         return false;
     }
-    TokenSession session(ModuleBinding::slots()[kSigningSlotIndex]);
+    const CK_SLOT_ID slot = ModuleBinding::slots()[kSigningSlotIndex];
+    TokenSession session(slot);
     if (session.handle() == CK_INVALID_HANDLE) {
         platform::print("session open error\n");
+        return false;
+    }
+    if (!mayLogIn(slot, goOnAtFinalTry)) {
         return false;
     }
     TokenLogin login(session.handle(), pin);
     if (login.handle() == CK_INVALID_HANDLE) {
         platform::print("login error\n");
+        warnOfTriesLeft(slot);
         return false;
     }
     LabelMap labels;

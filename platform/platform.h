@@ -34,6 +34,20 @@ NativePath pathArgument(char* argv[], int index);
 // argument area on POSIX, the command-line buffers on Windows) and in the runtime's copies of it.
 void maskCommandLineArgument(char* argv[], int index);
 
+// The PIN argument as it goes to the card: full-width forms turned into ASCII, in the bytes of the
+// command line (on Windows taken from the wide one, then in the ANSI code page). Its buffer is on
+// the heap, so that moving the string hands over the bytes that get erased.
+std::string pinArgument(char* argv[], int index);
+
+// The PIN typed without echo at the terminal (the console on Windows), or the first line of
+// standard input when that is neither, without its line end; full-width forms turned into ASCII,
+// in the bytes of the command line. Empty when nothing was entered: an empty line, end of input,
+// Ctrl+C, or a line longer than any PIN.
+std::string readPin();
+
+// How many characters the bytes of a PIN hold, up to its first zero byte: its masked echo.
+std::size_t characterCount(const std::string& pin);
+
 // One key press without echo and without Enter; -1 at end of input.
 int readConfirmationKey();
 

@@ -2,6 +2,7 @@
 #include <openssl/bio.h>
 #include <openssl/buffer.h>
 #include <openssl/pem.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <iostream>
 #include <memory>
 
+#include "platform/pin_text.h"
 #include "platform/platform.h"
 
 #ifdef __APPLE__
@@ -93,9 +95,17 @@ void maskCommandLineArgument(char* argv[], int index) {
     std::fill(argv[index], argv[index] + std::strlen(argv[index]), '*');
 }
 
+std::string pinArgument(char* argv[], int index) {
+    std::string pin;
+    pin.reserve(std::max(std::strlen(argv[index]), sizeof(std::string)));
+    pin.assign(argv[index]);
+    foldFullWidthFormsUtf8(pin);
+    return pin;
+}
+
 namespace {
 
-// Terminal settings to put back if a signal ends the process during the key read.
+// Terminal settings to put back if a signal ends the process while the terminal is raw.
 struct termios savedTerminal;
 volatile sig_atomic_t terminalIsRaw = 0;
 
@@ -112,6 +122,51 @@ void restoreTerminalAndReraise(int signalNumber) {
     raise(signalNumber);
 }
 
+// Standard input, when it is a terminal, in raw mode without echo for the object's life, and put
+// back on every path, an ending signal included. Without signal keys, Ctrl+C arrives as a byte.
+class RawTerminal {
+  public:
+    explicit RawTerminal(bool signalKeys) {
+        raw_ = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &savedTerminal) == 0;
+        if (!raw_) {
+            return;
+        }
+        struct sigaction restoring = {};
+        restoring.sa_handler = restoreTerminalAndReraise;
+        for (std::size_t i = 0; i < kSignals; ++i) {
+            sigaction(kHandled[i], &restoring, &previous_[i]);
+        }
+        struct termios raw = savedTerminal;
+        raw.c_lflag &= ~(ICANON | ECHO);
+        if (!signalKeys) {
+            raw.c_lflag &= ~ISIG;
+        }
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        terminalIsRaw = 1;
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    }
+    ~RawTerminal() {
+        if (!raw_) {
+            return;
+        }
+        restoreTerminal();
+        for (std::size_t i = 0; i < kSignals; ++i) {
+            sigaction(kHandled[i], &previous_[i], nullptr);
+        }
+    }
+    RawTerminal(const RawTerminal&) = delete;
+    RawTerminal& operator=(const RawTerminal&) = delete;
+
+    bool isRaw() const { return raw_; }
+
+  private:
+    static constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+    static constexpr std::size_t kSignals = sizeof kHandled / sizeof kHandled[0];
+    struct sigaction previous_[kSignals];
+    bool raw_ = false;
+};
+
 int readOneByte() {
     unsigned char byte = 0;
     ssize_t got;
@@ -121,32 +176,117 @@ int readOneByte() {
     return got == 1 ? byte : -1;
 }
 
+// More than any card's PIN: a longer line is not a PIN (a file piped in by mistake), and the
+// buffer reserved for one byte more never moves, so no copy of the PIN is left behind.
+constexpr std::size_t kMaxPinBytes = 256;
+
+void appendPinByte(std::string& pin, int byte) {
+    if (pin.size() <= kMaxPinBytes) {
+        pin += static_cast<char>(byte);
+    }
+}
+
+// Takes back the last character, a UTF-8 lead byte and its continuation bytes. They are zeroed, as
+// the PIN's buffer is erased only up to its size.
+void takeBackCharacter(std::string& pin) {
+    while (!pin.empty()) {
+        const bool lead = !isUtf8Continuation(pin.back());
+        pin.back() = '\0';
+        pin.pop_back();
+        if (lead) {
+            return;
+        }
+    }
+}
+
+// A key such as an arrow sends Escape and a sequence at once (ESC [ A); none of it is typed text.
+void skipEscapeSequence() {
+    struct pollfd input = {STDIN_FILENO, POLLIN, 0};
+    const auto pending = [&input] { return poll(&input, 1, 50) == 1; };
+    if (!pending()) {
+        return;
+    }
+    const int introducer = readOneByte();
+    if (introducer != '[' && introducer != 'O') {
+        return;
+    }
+    for (int c; pending() && (c = readOneByte()) >= 0;) {
+        if (introducer == 'O' || (c >= 0x40 && c <= 0x7E)) {
+            return;
+        }
+    }
+}
+
+// The keys typed up to Enter on a raw terminal; false for Ctrl+C, Ctrl+D and the end of input.
+bool readTypedLine(std::string& pin) {
+    constexpr int kCtrlC = 0x03, kCtrlD = 0x04, kEscape = 0x1B, kDelete = 0x7F;
+    for (;;) {
+        const int c = readOneByte();
+        switch (c) {
+            case -1:
+            case kCtrlC:
+            case kCtrlD:
+                return false;
+            case '\r':
+            case '\n':
+                return true;
+            case '\b':
+            case kDelete:
+                takeBackCharacter(pin);
+                break;
+            case kEscape:
+                skipEscapeSequence();
+                break;
+            default:
+                if (c >= 0x20) {
+                    appendPinByte(pin, c);
+                }
+        }
+    }
+}
+
+// The first line of standard input, without its line end; read byte by byte, so that what follows
+// stays for the confirmation key.
+void readLine(std::string& pin) {
+    for (int c; (c = readOneByte()) >= 0 && c != '\n';) {
+        appendPinByte(pin, c);
+    }
+    if (!pin.empty() && pin.back() == '\r') {
+        takeBackCharacter(pin);
+    }
+}
+
 }  // namespace
+
+std::string readPin() {
+    std::fflush(stdout);
+    std::string pin;
+    pin.reserve(kMaxPinBytes + 1);
+    bool entered = true;
+    {
+        const RawTerminal terminal(false);
+        if (terminal.isRaw()) {
+            entered = readTypedLine(pin);
+        } else {
+            readLine(pin);
+        }
+    }
+    if (!entered || pin.size() > kMaxPinBytes) {
+        eraseSecret(&pin[0], pin.size());
+        pin.clear();
+    }
+    foldFullWidthFormsUtf8(pin);
+    return pin;
+}
+
+std::size_t characterCount(const std::string& pin) {
+    return utf8CharacterCount(pin);
+}
 
 int readConfirmationKey() {
     std::fflush(stdout);
-    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &savedTerminal) != 0) {
-        return readOneByte();
-    }
-    const int handled[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
-    struct sigaction restoring = {};
-    restoring.sa_handler = restoreTerminalAndReraise;
-    struct sigaction previous[sizeof handled / sizeof handled[0]];
-    for (std::size_t i = 0; i < sizeof handled / sizeof handled[0]; ++i) {
-        sigaction(handled[i], &restoring, &previous[i]);
-    }
-    struct termios raw = savedTerminal;
-    raw.c_lflag &= ~(ICANON | ECHO);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    terminalIsRaw = 1;
-    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-    const int key = readOneByte();
-    restoreTerminal();
-    for (std::size_t i = 0; i < sizeof handled / sizeof handled[0]; ++i) {
-        sigaction(handled[i], &previous[i], nullptr);
-    }
-    return key;
+    const RawTerminal terminal(true);
+    return readOneByte();
 }
 
 std::optional<std::string> encodeCertificatePem(const std::vector<unsigned char>& der) {

@@ -10,6 +10,13 @@ struct ConsoleTexts {
     const char* outputFile;  // with the output path
     const char* prompt;
     const char* processing;
+    const char* pinPrompt;       // asks for the PIN, which is not shown as it is typed
+    const char* pinTriedBefore;  // wrong PINs were entered before this run
+    const char* pinFinalTry;     // one try is left: a wrong PIN locks it (the question follows)
+    const char* pinLocked;       // the PIN is locked, so there is no login
+    const char* pinNowFinalTry;  // after a wrong PIN: one try is left
+    const char* pinNowLocked;    // after a wrong PIN: it is locked now
+    const char* unreadableCard;  // after "No token found": a card is there that cannot be read
 };
 
 extern const ConsoleTexts kUtf8;

@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <iostream>
 
 #include "platform/command_line.h"
+#include "platform/pin_text.h"
 #include "platform/platform.h"
 
 // msvcrt's wide twin of the split that gives main its arguments; MinGW-w64 declares it only for its
@@ -106,6 +108,140 @@ NativePath pathArgument(char* argv[], int index) {
         return arguments[index];
     }
     return widened(CP_ACP, argv[index]);
+}
+
+namespace {
+
+// More than any card's PIN: a longer line is not a PIN (a file piped in by mistake), and the
+// buffers reserved for one character more never move, so no copy of the PIN is left behind.
+constexpr std::size_t kMaxPinCharacters = 256;
+
+void eraseWide(std::wstring& text) {
+    SecureZeroMemory(&text[0], text.size() * sizeof(wchar_t));
+}
+
+// The PIN in the ANSI code page, as the command line has always given it, with full-width forms
+// turned into ASCII first. The wide text is erased.
+std::string pinInAnsiCodePage(std::wstring& text) {
+    foldFullWidthForms(text);
+    const int size = static_cast<int>(text.size());
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string pin;
+    pin.reserve(std::max<std::size_t>(length, sizeof(std::string)));
+    pin.resize(length);
+    WideCharToMultiByte(CP_ACP, 0, text.data(), size, &pin[0], length, nullptr, nullptr);
+    eraseWide(text);
+    return pin;
+}
+
+// Takes back the last character, both halves of a surrogate pair, zeroed.
+void takeBackCharacter(std::wstring& typed) {
+    if (!typed.empty() && IS_LOW_SURROGATE(typed.back()) && typed.size() > 1) {
+        typed.back() = L'\0';
+        typed.pop_back();
+    }
+    if (!typed.empty()) {
+        typed.back() = L'\0';
+        typed.pop_back();
+    }
+}
+
+// The keys typed on the console up to Enter, without echo, in any code page and with an input
+// method's characters as composed; false for Ctrl+C, Ctrl+Z and the end of input.
+bool readConsoleLine(std::wstring& typed) {
+    constexpr wint_t kCtrlC = 0x03, kCtrlZ = 0x1A, kExtendedKey = 0xE0;
+    for (;;) {
+        const wint_t c = _getwch();
+        switch (c) {
+            case WEOF:
+            case kCtrlC:
+            case kCtrlZ:
+                return false;
+            case L'\r':
+            case L'\n':
+                return true;
+            case L'\b':
+                takeBackCharacter(typed);
+                break;
+            case 0:
+            case kExtendedKey:
+                _getwch();  // an arrow or function key: its second code follows
+                break;
+            default:
+                if (c >= 0x20 && typed.size() <= kMaxPinCharacters) {
+                    typed += static_cast<wchar_t>(c);
+                }
+        }
+    }
+}
+
+// The first line of redirected standard input, without its line end, read as UTF-8 where it is
+// valid UTF-8 and else in the ANSI code page, as a console shows bytes from outside the tool.
+void readRedirectedLine(std::wstring& typed) {
+    std::string bytes;
+    bytes.reserve(kMaxPinCharacters + 2);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    char c = 0;
+    DWORD got = 0;
+    while (ReadFile(input, &c, 1, &got, nullptr) && got == 1 && c != '\n') {
+        if (bytes.size() <= kMaxPinCharacters) {
+            bytes += c;
+        }
+    }
+    if (!bytes.empty() && bytes.back() == '\r') {
+        bytes.pop_back();
+    }
+    const int size = static_cast<int>(bytes.size());
+    const UINT codePage =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0) > 0
+            ? CP_UTF8
+            : CP_ACP;
+    const int length = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+    if (length > 0) {
+        typed.resize(length);
+        MultiByteToWideChar(codePage, 0, bytes.data(), size, &typed[0], length);
+    }
+    SecureZeroMemory(&bytes[0], bytes.size());
+}
+
+}  // namespace
+
+std::string pinArgument(char* argv[], int index) {
+    NativePath text = pathArgument(argv, index);
+    return pinInAnsiCodePage(text);
+}
+
+std::string readPin() {
+    std::fflush(stdout);
+    std::wstring typed;
+    typed.reserve(kMaxPinCharacters + 2);
+    DWORD mode = 0;
+    bool entered = true;
+    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) {
+        entered = readConsoleLine(typed);
+    } else {
+        readRedirectedLine(typed);
+    }
+    if (!entered || typed.size() > kMaxPinCharacters) {
+        eraseWide(typed);
+        typed.clear();
+    }
+    return pinInAnsiCodePage(typed);
+}
+
+std::size_t characterCount(const std::string& pin) {
+    const UINT codePage = GetACP();
+    if (codePage == CP_UTF8) {
+        return utf8CharacterCount(pin);
+    }
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < pin.size() && pin[i]; ++i, ++count) {
+        if (IsDBCSLeadByteEx(codePage, static_cast<BYTE>(pin[i])) && i + 1 < pin.size()) {
+            ++i;
+        }
+    }
+    return count;
 }
 
 void maskCommandLineArgument(char* argv[], int index) {

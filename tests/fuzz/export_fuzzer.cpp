@@ -2,7 +2,8 @@
 // answers from the fuzz input. This file stands in for token/module_binding.cpp.
 //
 // Input layout, read from the front, zero past its end (success, nothing found, so every run ends):
-// each call takes a result byte (below 0xf8 is CKR_OK); C_FindObjects then a reported count byte;
+// each call takes a result byte (below 0xf8 is CKR_OK); C_GetTokenInfo then a byte of PIN flags
+// (CKF_USER_PIN_COUNT_LOW and up); C_FindObjects then a reported count byte;
 // C_GetAttributeValue then, per template entry, a length (a byte; 0xfd: two more bytes, big-endian;
 // 0xfe: absurd; 0xff: CK_UNAVAILABLE_INFORMATION) and, when given a buffer, the value bytes.
 #include <stdlib.h>
@@ -71,6 +72,13 @@ CK_RV anySession(CK_SESSION_HANDLE) {
     return result();
 }
 
+// Any flags, the PIN's tries among them.
+CK_RV getTokenInfo(CK_SLOT_ID, CK_TOKEN_INFO* info) {
+    const CK_RV rv = result();
+    info->flags = CK_FLAGS(next()) << 16;
+    return rv;
+}
+
 CK_RV login(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR* pin, CK_ULONG length) {
     touch(pin, length);
     return result();
@@ -112,6 +120,7 @@ CK_RV getAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE* wante
 CK_FUNCTION_LIST table() {
     CK_FUNCTION_LIST functions = {};
     functions.version = {2, 40};
+    functions.C_GetTokenInfo = getTokenInfo;
     functions.C_OpenSession = openSession;
     functions.C_CloseSession = anySession;
     functions.C_Login = login;
@@ -168,6 +177,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     input = data;
     inputLeft = size;
-    runExport("97531", outputPath);
+    // Whether to go on at the final try comes from the input too.
+    runExport("97531", outputPath, [] { return next() & 1; });
     return 0;
 }

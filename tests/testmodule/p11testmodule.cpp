@@ -38,6 +38,7 @@ struct Object {
 struct Slot {
     CK_SLOT_ID id;
     bool token, loggedIn;
+    bool unrecognised;  // a token the module cannot read
 };
 
 struct Session {
@@ -53,6 +54,7 @@ struct State {
     bool loaded = false, broken = false, initialised = false;
     bool findOverflow = false, slotGrow = false, slotShrink = false, slotCount = false;
     bool nullTable = false, reportSigint = false;
+    CK_FLAGS tokenFlags = 0;       // added to every token's flags
     CK_ULONG page = ~CK_ULONG(0);  // handles per C_FindObjects call at the most
     bool hasPin = false;
     Bytes pin;
@@ -97,7 +99,8 @@ const Attr* FindAttr(Match match) {
 const char* const kFunctions[] = {"C_GetFunctionList", "C_Initialize",       "C_Finalize",
                                   "C_GetSlotList",     "C_OpenSession",      "C_CloseSession",
                                   "C_Login",           "C_Logout",           "C_FindObjectsInit",
-                                  "C_FindObjects",     "C_FindObjectsFinal", "C_GetAttributeValue"};
+                                  "C_FindObjects",     "C_FindObjectsFinal", "C_GetAttributeValue",
+                                  "C_GetTokenInfo"};
 
 // The escapes of the scenario syntax, in both directions; the final NUL of kUnescaped is \0.
 const char kEscapes[] = "nrt\\\"0";
@@ -398,10 +401,12 @@ void ParseObject(const std::vector<std::string>& words) {
 }
 
 void ParseLine(const std::vector<std::string>& w) {
-    if (w[0] == "slot" && (w.size() == 2 || (w.size() == 3 && w[2] == "empty"))) {
+    if (w[0] == "slot" && (w.size() == 2 || w.size() == 3)) {
+        const std::string state = w.size() == 3 ? w[2] : "";
+        Check(state.empty() || state == "empty" || state == "unrecognised");
         CK_SLOT_ID id = Num(w[1]);
         Check(!FindSlot(id));
-        g.slots.push_back({id, w.size() == 2, false});
+        g.slots.push_back({id, state != "empty", false, state == "unrecognised"});
     } else if (w[0] == "pin" && w.size() == 2) {
         g.pin = ParseBytes(w[1]);
         g.hasPin = true;
@@ -413,6 +418,8 @@ void ParseLine(const std::vector<std::string>& w) {
         CK_ULONG call = Num(w[2]);
         Check(call > 0);
         g.fails[{w[1], call}] = Num(w[3], 16);
+    } else if (w[0] == "tokenflags" && w.size() == 2) {
+        g.tokenFlags = Num(w[1], 16);
     } else if (w[0] == "page" && w.size() == 2) {
         g.page = Num(w[1]);
     } else if (w[0] == "report" && w.size() == 2 && w[1] == "sigint") {
@@ -546,12 +553,18 @@ CK_RV GetSlotList(CK_BBOOL present, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
                rv);
 }
 
+// Ends a call on a slot without a token that the module can read with the standard's error.
+void CheckTokenReadable(CK_SLOT_ID id) {
+    const Slot* s = FindSlot(id);
+    Check(s, CKR_SLOT_ID_INVALID);
+    Check(s->token, CKR_TOKEN_NOT_PRESENT);
+    Check(!s->unrecognised, CKR_TOKEN_NOT_RECOGNIZED);
+}
+
 CK_RV OpenSession(CK_SLOT_ID id, CK_FLAGS flags, CK_VOID_PTR app, CK_NOTIFY notify,
                   CK_SESSION_HANDLE_PTR session) {
     CK_RV rv = Run("C_OpenSession", true, [&] {
-        const Slot* s = FindSlot(id);
-        Check(s, CKR_SLOT_ID_INVALID);
-        Check(s->token, CKR_TOKEN_NOT_PRESENT);
+        CheckTokenReadable(id);
         Check(session, CKR_ARGUMENTS_BAD);
         Check(flags & CKF_SERIAL_SESSION, CKR_SESSION_PARALLEL_NOT_SUPPORTED);
         *session = g.nextSession++;
@@ -559,6 +572,18 @@ CK_RV OpenSession(CK_SLOT_ID id, CK_FLAGS flags, CK_VOID_PTR app, CK_NOTIFY noti
     });
     return Log("C_OpenSession slot=" + Dec(id) + " flags=" + Hex(flags) + " app=" + SetOrNull(app) +
                    " notify=" + SetOrNull(notify) + " session=" + Out(session),
+               rv);
+}
+
+CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
+    CK_RV rv = Run("C_GetTokenInfo", true, [&] {
+        CheckTokenReadable(id);
+        Check(info, CKR_ARGUMENTS_BAD);
+        *info = {};
+        info->flags =
+            CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED | g.tokenFlags;
+    });
+    return Log("C_GetTokenInfo slot=" + Dec(id) + " flags=" + (info ? Hex(info->flags) : "NULL"),
                rv);
 }
 
@@ -699,6 +724,7 @@ CK_FUNCTION_LIST MakeTable() {
     f.C_Finalize = Finalize;
     f.C_GetFunctionList = C_GetFunctionList;
     f.C_GetSlotList = GetSlotList;
+    f.C_GetTokenInfo = GetTokenInfo;
     f.C_OpenSession = OpenSession;
     f.C_CloseSession = CloseSession;
     f.C_Login = Login;
@@ -709,7 +735,7 @@ CK_FUNCTION_LIST MakeTable() {
     f.C_FindObjectsFinal = FindObjectsFinal;
     // The rest only log their name; a generic lambda converts to every one of their signatures.
 #define STUB(name) f.name = [](auto...) -> CK_RV { return Unsupported(#name); }
-    STUB(C_GetInfo), STUB(C_GetSlotInfo), STUB(C_GetTokenInfo), STUB(C_GetMechanismList);
+    STUB(C_GetInfo), STUB(C_GetSlotInfo), STUB(C_GetMechanismList);
     STUB(C_GetMechanismInfo), STUB(C_InitToken), STUB(C_InitPIN), STUB(C_SetPIN);
     STUB(C_CloseAllSessions), STUB(C_GetSessionInfo), STUB(C_GetOperationState);
     STUB(C_SetOperationState), STUB(C_CreateObject), STUB(C_CopyObject), STUB(C_DestroyObject);

@@ -1,0 +1,19 @@
+// What a token tells of itself before a login: how many wrong PINs it has seen, and whether the
+// module can read it at all.
+#pragma once
+
+#include "token/pkcs11.h"
+
+enum class PinTries {
+    Full,         // no wrong PIN so far, or the module does not tell
+    TriedBefore,  // wrong PINs were entered before
+    FinalTry,     // a wrong PIN now locks it
+    Locked,
+};
+
+// The user PIN's tries as the token's flags report them.
+PinTries userPinTries(CK_SLOT_ID slot);
+
+// Whether the slot reports a token that the module cannot read, as OpenSC does for a card whose
+// signing PIN is locked. A module that offers no token information reads none as unreadable.
+bool holdsUnreadableToken(CK_SLOT_ID slot);
