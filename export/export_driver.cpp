@@ -1,8 +1,6 @@
 #include "export/export_driver.h"
 
-#include <algorithm>
 #include <cstdlib>
-#include <vector>
 
 #include "export/object_listing.h"
 #include "export/pem_writer.h"
@@ -42,15 +40,6 @@ class PinEraser {
     PinEraser(const PinEraser&) = delete;
     PinEraser& operator=(const PinEraser&) = delete;
 };
-
-// A card whose signing PIN is locked may show as a token that cannot be read, and then as no
-// token at all on the signing PIN's slot.
-void explainNoToken() {
-    const std::vector<CK_SLOT_ID>& slots = ModuleBinding::slots();
-    if (std::any_of(slots.begin(), slots.end(), holdsUnreadableToken)) {
-        platform::print("%s", texts::console().unreadableCard);
-    }
-}
 
 // Warns of wrong PINs entered before, and asks once more before the last try; false when the run
 // must not log in.
@@ -97,7 +86,10 @@ bool runExport(std::string pin, platform::NativePath outputPath,
     ModuleBinding binding;
     if (ModuleBinding::slotCount() <= kSigningSlotIndex) {
         platform::print("No token found\n");
-        explainNoToken();
+        // A card whose signing PIN is locked may show as a token that cannot be read.
+        if (someTokenUnreadable()) {
+            platform::print("%s", texts::console().unreadableCard);
+        }
         return false;
     }
     const CK_SLOT_ID slot = ModuleBinding::slots()[kSigningSlotIndex];

@@ -147,6 +147,46 @@ void takeBackCharacter(std::wstring& typed) {
     }
 }
 
+// Ctrl+Break, and Ctrl+C on a console that keeps it a signal (Wine's on a terminal), arrive as
+// a console event instead of a key: they end the prompt as the typed Ctrl+C does.
+BOOL WINAPI refuseOnBreak(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        return FALSE;
+    }
+    print("\n");
+    std::fflush(stdout);
+    ExitProcess(static_cast<UINT>(-1));
+}
+
+// The console's input without echo, line editing or Ctrl+C handling while the object lives, so
+// that Ctrl+C, pressed at any moment of the prompt, arrives as a key and ends only the prompt.
+class RawConsoleInput {
+  public:
+    RawConsoleInput() : input_(GetStdHandle(STD_INPUT_HANDLE)) {
+        saved_ = GetConsoleMode(input_, &mode_) != FALSE;
+        if (saved_) {
+            SetConsoleMode(
+                input_, mode_ & ~(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
+            SetConsoleCtrlHandler(refuseOnBreak, TRUE);
+        }
+    }
+    ~RawConsoleInput() {
+        if (saved_) {
+            SetConsoleCtrlHandler(refuseOnBreak, FALSE);
+            SetConsoleMode(input_, mode_);
+        }
+    }
+    RawConsoleInput(const RawConsoleInput&) = delete;
+    RawConsoleInput& operator=(const RawConsoleInput&) = delete;
+
+    bool isConsole() const { return saved_; }
+
+  private:
+    HANDLE input_;
+    DWORD mode_ = 0;
+    bool saved_ = false;
+};
+
 // The keys typed on the console up to Enter, without echo, in any code page and with an input
 // method's characters as composed; false for Ctrl+C, Ctrl+Z and the end of input.
 bool readConsoleLine(std::wstring& typed) {
@@ -213,15 +253,17 @@ std::string pinArgument(char* argv[], int index) {
 }
 
 std::string readPin() {
-    std::fflush(stdout);
     std::wstring typed;
     typed.reserve(kMaxPinCharacters + 2);
-    DWORD mode = 0;
     bool entered = true;
-    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) {
-        entered = readConsoleLine(typed);
-    } else {
-        readRedirectedLine(typed);
+    {
+        const RawConsoleInput console;
+        std::fflush(stdout);
+        if (console.isConsole()) {
+            entered = readConsoleLine(typed);
+        } else {
+            readRedirectedLine(typed);
+        }
     }
     if (!entered || typed.size() > kMaxPinCharacters) {
         eraseWide(typed);

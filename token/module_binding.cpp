@@ -32,25 +32,33 @@ void unloadAfterFailure(bool initialised) {
     state.slots.clear();
 }
 
-bool readSlotsWithToken() {
+// The slots, all or those with a token, in the standard's two calls: the count, then the list.
+// Only the entries the module wrote count, never more than the list holds. A failure is written
+// with the message for the call that failed, where one is given.
+bool readSlotList(CK_BBOOL tokenPresent, std::vector<CK_SLOT_ID>& slots,
+                  const char* countError = nullptr, const char* listError = nullptr) {
+    slots.clear();
     CK_ULONG count = 0;
-    CK_RV rv = state.functions->C_GetSlotList(CK_TRUE, nullptr, &count);
+    CK_RV rv = state.functions->C_GetSlotList(tokenPresent, nullptr, &count);
     if (rv != CKR_OK || count > kMaxSlots) {
-        platform::print("GetSlotList1 Error %lx\n", rv);
+        if (countError) {
+            platform::print(countError, rv);
+        }
         return false;
     }
     if (count == 0) {
         return true;
     }
-    std::vector<CK_SLOT_ID> slots(count);
-    rv = state.functions->C_GetSlotList(CK_TRUE, slots.data(), &count);
+    slots.assign(count, 0);
+    rv = state.functions->C_GetSlotList(tokenPresent, slots.data(), &count);
     if (rv != CKR_OK) {
-        platform::print("GetSlotList2 Erron %lx\n", rv);
+        slots.clear();
+        if (listError) {
+            platform::print(listError, rv);
+        }
         return false;
     }
-    // Only the entries the module wrote count, and never more than the list holds.
     slots.resize(std::min<CK_ULONG>(count, slots.size()));
-    state.slots = std::move(slots);
     return true;
 }
 
@@ -82,8 +90,8 @@ bool bindModule() {
         unloadAfterFailure(false);
         return false;
     }
-    state.slots.clear();
-    if (!readSlotsWithToken()) {
+    if (!readSlotList(CK_TRUE, state.slots, "GetSlotList1 Error %lx\n",
+                      "GetSlotList2 Erron %lx\n")) {
         unloadAfterFailure(true);
         return false;
     }
@@ -114,6 +122,14 @@ ModuleBinding::~ModuleBinding() {
 
 CK_FUNCTION_LIST* ModuleBinding::functions() {
     return state.functions;
+}
+
+std::vector<CK_SLOT_ID> ModuleBinding::allSlots() {
+    std::vector<CK_SLOT_ID> slots;
+    if (state.functions) {
+        readSlotList(CK_FALSE, slots);
+    }
+    return slots;
 }
 
 const std::vector<CK_SLOT_ID>& ModuleBinding::slots() {

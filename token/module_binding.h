@@ -18,6 +18,8 @@ class ModuleBinding {
     // The module's function list: the only way to call the module.
     static CK_FUNCTION_LIST* functions();
     static const std::vector<CK_SLOT_ID>& slots();
+    // Every slot, with a token or not, read anew; empty when the module is not bound.
+    static std::vector<CK_SLOT_ID> allSlots();
     static CK_ULONG slotCount();
 
   private:

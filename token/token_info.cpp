@@ -29,9 +29,20 @@ PinTries userPinTries(CK_SLOT_ID slot) {
     return info.flags & CKF_USER_PIN_COUNT_LOW ? PinTries::TriedBefore : PinTries::Full;
 }
 
-bool holdsUnreadableToken(CK_SLOT_ID slot) {
-    CK_TOKEN_INFO info;
-    const CK_RV rv = readTokenInfo(slot, info);
-    // A token that left between the slot list and this call is no card in the reader.
-    return rv != CKR_OK && rv != CKR_FUNCTION_NOT_SUPPORTED && rv != CKR_TOKEN_NOT_PRESENT;
+bool someTokenUnreadable() {
+    const CK_FUNCTION_LIST* functions = ModuleBinding::functions();
+    for (CK_SLOT_ID slot : ModuleBinding::allSlots()) {
+        CK_SLOT_INFO slotInfo = {};
+        CK_TOKEN_INFO tokenInfo;
+        if (!functions->C_GetSlotInfo || functions->C_GetSlotInfo(slot, &slotInfo) != CKR_OK ||
+            !(slotInfo.flags & CKF_TOKEN_PRESENT)) {
+            continue;
+        }
+        const CK_RV rv = readTokenInfo(slot, tokenInfo);
+        // A token that left between the two calls is no card in the reader.
+        if (rv != CKR_OK && rv != CKR_FUNCTION_NOT_SUPPORTED && rv != CKR_TOKEN_NOT_PRESENT) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -14,6 +14,7 @@ enum class PinTries {
 // The user PIN's tries as the token's flags report them.
 PinTries userPinTries(CK_SLOT_ID slot);
 
-// Whether the slot reports a token that the module cannot read, as OpenSC does for a card whose
-// signing PIN is locked. A module that offers no token information reads none as unreadable.
-bool holdsUnreadableToken(CK_SLOT_ID slot);
+// Whether a slot reports a token that the module cannot read, as OpenSC does for a card whose
+// signing PIN is locked. OpenSC lists such a slot only once asked for its slot information, so
+// every slot is asked. A module that offers no token information reads no token as unreadable.
+bool someTokenUnreadable();

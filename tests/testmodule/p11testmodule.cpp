@@ -100,7 +100,7 @@ const char* const kFunctions[] = {"C_GetFunctionList", "C_Initialize",       "C_
                                   "C_GetSlotList",     "C_OpenSession",      "C_CloseSession",
                                   "C_Login",           "C_Logout",           "C_FindObjectsInit",
                                   "C_FindObjects",     "C_FindObjectsFinal", "C_GetAttributeValue",
-                                  "C_GetTokenInfo"};
+                                  "C_GetSlotInfo",     "C_GetTokenInfo"};
 
 // The escapes of the scenario syntax, in both directions; the final NUL of kUnescaped is \0.
 const char kEscapes[] = "nrt\\\"0";
@@ -575,6 +575,18 @@ CK_RV OpenSession(CK_SLOT_ID id, CK_FLAGS flags, CK_VOID_PTR app, CK_NOTIFY noti
                rv);
 }
 
+CK_RV GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO_PTR info) {
+    CK_RV rv = Run("C_GetSlotInfo", true, [&] {
+        const Slot* s = FindSlot(id);
+        Check(s, CKR_SLOT_ID_INVALID);
+        Check(info, CKR_ARGUMENTS_BAD);
+        *info = {};
+        info->flags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT | (s->token ? CKF_TOKEN_PRESENT : 0);
+    });
+    return Log("C_GetSlotInfo slot=" + Dec(id) + " flags=" + (info ? Hex(info->flags) : "NULL"),
+               rv);
+}
+
 CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
     CK_RV rv = Run("C_GetTokenInfo", true, [&] {
         CheckTokenReadable(id);
@@ -724,6 +736,7 @@ CK_FUNCTION_LIST MakeTable() {
     f.C_Finalize = Finalize;
     f.C_GetFunctionList = C_GetFunctionList;
     f.C_GetSlotList = GetSlotList;
+    f.C_GetSlotInfo = GetSlotInfo;
     f.C_GetTokenInfo = GetTokenInfo;
     f.C_OpenSession = OpenSession;
     f.C_CloseSession = CloseSession;
@@ -735,7 +748,7 @@ CK_FUNCTION_LIST MakeTable() {
     f.C_FindObjectsFinal = FindObjectsFinal;
     // The rest only log their name; a generic lambda converts to every one of their signatures.
 #define STUB(name) f.name = [](auto...) -> CK_RV { return Unsupported(#name); }
-    STUB(C_GetInfo), STUB(C_GetSlotInfo), STUB(C_GetMechanismList);
+    STUB(C_GetInfo), STUB(C_GetMechanismList);
     STUB(C_GetMechanismInfo), STUB(C_InitToken), STUB(C_InitPIN), STUB(C_SetPIN);
     STUB(C_CloseAllSessions), STUB(C_GetSessionInfo), STUB(C_GetOperationState);
     STUB(C_SetOperationState), STUB(C_CreateObject), STUB(C_CopyObject), STUB(C_DestroyObject);
