@@ -28,6 +28,7 @@ sys.modules.setdefault("Crypto", Cryptodome)
 from virtualsmartcard import TLVutils  # noqa: E402
 from virtualsmartcard.VirtualSmartcard import Iso7816OS  # noqa: E402
 from virtualsmartcard.SmartcardFilesystem import MF, DF, TransparentStructureEF  # noqa: E402
+from virtualsmartcard.SWutils import SwError  # noqa: E402
 
 PIN_TRIES = 3
 
@@ -160,7 +161,8 @@ class Card(Iso7816OS):
         ef = self.mf.dataUnitsDecodePlain(p1, p2, data)[0]
         pin = self.protected.get(ef.fid)
         if pin and not pin.verified:
-            return 0x6982, b""
+            # Raised: a status returned with no data would become 6282 (end of file) for a read.
+            raise SwError(0x6982)
         answer = self.mf.readBinaryPlain(p1, p2, data)
         self.event("read:%04X" % ef.fid)
         return answer
