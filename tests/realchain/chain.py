@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Real-chain fixture: OpenSC -> pcscd -> vpcd -> virtual PKCS#15 cards (vcard.py).
+"""Real-chain fixture: OpenSC -> pcscd -> vpcd -> virtual cards (vcard.py).
 
   chain.py start [--card PIN [VCARD OPTIONS]]...
   chain.py reinsert
@@ -150,7 +150,8 @@ def take_lock():
 
 def tokens_seen(env, ncards):
     """True when OpenSC lists both readers and a token in as many of them as there are cards
-    (a card with two PINs shows two slots, each with a token, in one reader). A root holds no
+    (a card with two PINs shows two slots, each with a token, in one reader; a JPKI card with a
+    blocked PIN shows one whose token OpenSC does not recognise). A root holds no
     OpenSC tools, and the host's cannot talk to another pcsc-lite's pcscd: there pcscd's own log
     tells how many cards it holds."""
     if ROOT:
@@ -165,7 +166,7 @@ def tokens_seen(env, ncards):
         if line.startswith("Slot ") and "Virtual PCD" in line:
             reader = line.split(": ", 1)[1]
             readers.add(reader)
-        elif line.strip().startswith("token label"):
+        elif line.strip().startswith("token label") or "(token not recognized)" in line:
             with_token.add(reader)
     return len(readers) >= 2 and len(with_token) == ncards
 
