@@ -25,6 +25,10 @@ namespace fs = std::filesystem;
 // Short enough for a string's inline buffer, where a copy of it never reaches the heap.
 const char kPin[] = "75319846";
 const std::size_t kPinLength = sizeof kPin - 1;
+// The same PIN as an input method types it in full width, and what its folding into ASCII leaves
+// behind it in the buffer unless that is erased: its last three characters.
+const char kFullWidthPin[] = "７５３１９８４６";
+const char kFullWidthEnd[] = "８４６";
 
 bool watching = false;
 bool pinFreed = false;
@@ -39,7 +43,8 @@ bool holdsPin(void* block) {
     }
     const auto* bytes = static_cast<const unsigned char*>(block);
     const std::size_t size = malloc_usable_size(block);
-    if (memmem(bytes, size, kPin, kPinLength)) {
+    if (memmem(bytes, size, kPin, kPinLength) ||
+        memmem(bytes, size, kFullWidthEnd, sizeof kFullWidthEnd - 1)) {
         return true;
     }
     const std::size_t first =
@@ -166,18 +171,16 @@ void operator delete[](void* block, const std::nothrow_t&) noexcept {
 
 namespace {
 
-// Runs the tool as `certexport <PIN> <output>` with the key on standard input.
-int runEntry(const char* key, std::string output) {
+// Runs the tool as `certexport <PIN argument> <output>` with the input on standard input.
+int runEntry(std::string pinArgument, const char* input, std::string output) {
     int keys[2];
-    if (pipe(keys) != 0 || write(keys[1], key, strlen(key)) < 0 || dup2(keys[0], 0) < 0) {
+    if (pipe(keys) != 0 || write(keys[1], input, strlen(input)) < 0 || dup2(keys[0], 0) < 0) {
         return 99;
     }
     close(keys[0]);
     close(keys[1]);
     char program[] = "certexport";
-    char pin[sizeof kPin];
-    memcpy(pin, kPin, sizeof kPin);
-    char* argv[] = {program, pin, &output[0], nullptr};
+    char* argv[] = {program, &pinArgument[0], &output[0], nullptr};
     watching = true;
     const int status = certexportEntry(3, argv);
     watching = false;
@@ -200,12 +203,14 @@ TEST(PinErasure, NoMemoryOfTheToolKeepsThePin) {
                     _exit(3);
                 }
             });
-            runEntry("y", output);
+            runEntry(kPin, "y", output);
         },
         testing::ExitedWithCode(255), "");
 
-    EXPECT_EQ(runEntry("n", output), -1);
+    EXPECT_EQ(runEntry(kPin, "n", output), -1);
     EXPECT_FALSE(pinFreed) << "declined";
+    EXPECT_EQ(runEntry("-", "75319846\nn", output), -1);
+    EXPECT_FALSE(pinFreed) << "typed at the prompt, declined";
 
     // A run that logs in and exports a certificate.
     const fs::path scenario = work / "scenario.txt";
@@ -214,10 +219,14 @@ TEST(PinErasure, NoMemoryOfTheToolKeepsThePin) {
                                "/tests/data/cert-a.der\n";
     setenv("P11TEST_SCENARIO", scenario.c_str(), 1);
     fs::copy_file(CERTEXPORT_TEST_MODULE, module, fs::copy_options::overwrite_existing);
-    EXPECT_EQ(runEntry("y", output), 0);
+    EXPECT_EQ(runEntry(kPin, "y", output), 0);
+    EXPECT_FALSE(pinFreed) << "confirmed";
+    EXPECT_EQ(runEntry("-", "75319846\ny", output), 0);
+    EXPECT_FALSE(pinFreed) << "typed at the prompt, confirmed";
+    EXPECT_EQ(runEntry(kFullWidthPin, "y", output), 0);
+    EXPECT_FALSE(pinFreed) << "typed in full width, confirmed";
     fs::remove(module);
     EXPECT_TRUE(fs::file_size(output) > 0);
-    EXPECT_FALSE(pinFreed) << "confirmed";
     fs::remove_all(work);
 }
 
