@@ -246,14 +246,17 @@ bool readTypedLine(std::string& pin) {
 }
 
 // The first line of standard input, without its line end; read byte by byte, so that what follows
-// stays for the confirmation key.
-void readLine(std::string& pin) {
+// stays for the confirmation key. False for a line holding a zero byte, which no PIN does.
+bool readLine(std::string& pin) {
+    bool text = true;
     for (int c; (c = readOneByte()) >= 0 && c != '\n';) {
+        text = text && c != 0;
         appendPinByte(pin, c);
     }
     if (!pin.empty() && pin.back() == '\r') {
         takeBackCharacter(pin);
     }
+    return text;
 }
 
 }  // namespace
@@ -262,14 +265,10 @@ std::string readPin() {
     std::fflush(stdout);
     std::string pin;
     pin.reserve(kMaxPinBytes + 1);
-    bool entered = true;
+    bool entered = false;
     {
         const RawTerminal terminal(false);
-        if (terminal.isRaw()) {
-            entered = readTypedLine(pin);
-        } else {
-            readLine(pin);
-        }
+        entered = terminal.isRaw() ? readTypedLine(pin) : readLine(pin);
     }
     if (!entered || pin.size() > kMaxPinBytes) {
         eraseSecret(&pin[0], pin.size());

@@ -218,7 +218,8 @@ bool readConsoleLine(std::wstring& typed) {
 
 // The first line of redirected standard input, without its line end, read as UTF-8 where it is
 // valid UTF-8 and else in the ANSI code page, as a console shows bytes from outside the tool.
-void readRedirectedLine(std::wstring& typed) {
+// False for a line holding a zero byte, which no PIN does.
+bool readRedirectedLine(std::wstring& typed) {
     std::string bytes;
     bytes.reserve(kMaxPinCharacters + 2);
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -232,6 +233,7 @@ void readRedirectedLine(std::wstring& typed) {
     if (!bytes.empty() && bytes.back() == '\r') {
         bytes.pop_back();
     }
+    const bool text = bytes.find('\0') == std::string::npos;
     const int size = static_cast<int>(bytes.size());
     const UINT codePage =
         MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0) > 0
@@ -243,6 +245,7 @@ void readRedirectedLine(std::wstring& typed) {
         MultiByteToWideChar(codePage, 0, bytes.data(), size, &typed[0], length);
     }
     SecureZeroMemory(&bytes[0], bytes.size());
+    return text;
 }
 
 }  // namespace
@@ -255,15 +258,11 @@ std::string pinArgument(char* argv[], int index) {
 std::string readPin() {
     std::wstring typed;
     typed.reserve(kMaxPinCharacters + 2);
-    bool entered = true;
+    bool entered = false;
     {
         const RawConsoleInput console;
         std::fflush(stdout);
-        if (console.isConsole()) {
-            entered = readConsoleLine(typed);
-        } else {
-            readRedirectedLine(typed);
-        }
+        entered = console.isConsole() ? readConsoleLine(typed) : readRedirectedLine(typed);
     }
     if (!entered || typed.size() > kMaxPinCharacters) {
         eraseWide(typed);
