@@ -87,9 +87,10 @@ set(CPACK_PACKAGE_VENDOR "certexport")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Export the signing certificate of a smart card to a PEM file")
 set(CPACK_PACKAGE_DESCRIPTION [[certexport reads the signing certificate off a smart card and writes it to a
 file as PEM text. It loads OpenSC's PKCS#11 module from its own directory, asks
-for confirmation, logs in with the signing PIN given on the command line and
-exports the certificate of the card's second PIN slot, the one the signing PIN
-guards.
+for confirmation, logs in with the signing PIN, asked for without echo or given
+on the command line, and exports the certificate of the card's second PIN slot,
+the one the signing PIN guards. It warns before the last try of a PIN that a
+card counts, and never sends a PIN that the card reports locked.
 
 It needs OpenSC's PKCS#11 module and a card that OpenSC reads with a
 signing-PIN slot.]])
