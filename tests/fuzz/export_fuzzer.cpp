@@ -156,6 +156,10 @@ const std::vector<CK_SLOT_ID>& ModuleBinding::slots() {
     return slots;
 }
 
+std::vector<CK_SLOT_ID> ModuleBinding::allSlots() {
+    return slots();
+}
+
 CK_ULONG ModuleBinding::slotCount() {
     return slots().size();
 }
