@@ -41,11 +41,11 @@ set(certexport_system_module \"${CERTEXPORT_SYSTEM_MODULE}\")")
   install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/module-link.cmake)
   install(FILES ${links}/certexport DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-  # The manual page and the changelog go compressed, as Debian has them; -n keeps the bytes the
-  # same from build to build.
+  # The manual pages, English and Japanese, and the changelog go compressed, as Debian has them;
+  # -n keeps the bytes the same from build to build.
   set(docs ${CMAKE_BINARY_DIR}/install-docs)
   file(MAKE_DIRECTORY ${docs})
-  foreach(doc certexport.1 changelog)
+  foreach(doc certexport.1 certexport.ja.1 changelog)
     add_custom_command(OUTPUT ${docs}/${doc}.gz
       COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/${doc} ${docs}/${doc}
       COMMAND gzip -9nf ${docs}/${doc}
@@ -54,6 +54,8 @@ set(certexport_system_module \"${CERTEXPORT_SYSTEM_MODULE}\")")
   endforeach()
   add_custom_target(compressed_docs ALL DEPENDS ${compressed_docs})
   install(FILES ${docs}/certexport.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${docs}/certexport.ja.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man1
+    RENAME certexport.1.gz)
   install(FILES ${docs}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
   # Debian's machine-readable copyright file, made from LICENSE so that the two never differ.
