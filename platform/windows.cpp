@@ -135,20 +135,7 @@ std::string pinInAnsiCodePage(std::wstring& text) {
     return pin;
 }
 
-// Takes back the last character, both halves of a surrogate pair, zeroed.
-void takeBackCharacter(std::wstring& typed) {
-    if (!typed.empty() && IS_LOW_SURROGATE(typed.back()) && typed.size() > 1) {
-        typed.back() = L'\0';
-        typed.pop_back();
-    }
-    if (!typed.empty()) {
-        typed.back() = L'\0';
-        typed.pop_back();
-    }
-}
-
-// Ctrl+Break, and Ctrl+C on a console that keeps it a signal (Wine's on a terminal), arrive as
-// a console event instead of a key: they end the prompt as the typed Ctrl+C does.
+// Ctrl+C and Ctrl+Break at the prompt come as console events: they end the run as a refusal.
 BOOL WINAPI refuseOnBreak(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
         return FALSE;
@@ -158,15 +145,16 @@ BOOL WINAPI refuseOnBreak(DWORD event) {
     ExitProcess(static_cast<UINT>(-1));
 }
 
-// The console's input without echo, line editing or Ctrl+C handling while the object lives, so
-// that Ctrl+C, pressed at any moment of the prompt, arrives as a key and ends only the prompt.
+// The console's input without echo or line editing while the object lives, Ctrl+C and
+// Ctrl+Break handled as console events (a console without that handling may keep Ctrl+C from the
+// keys, as Wine's on a terminal does).
 class RawConsoleInput {
   public:
     RawConsoleInput() : input_(GetStdHandle(STD_INPUT_HANDLE)) {
         saved_ = GetConsoleMode(input_, &mode_) != FALSE;
         if (saved_) {
-            SetConsoleMode(
-                input_, mode_ & ~(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
+            SetConsoleMode(input_, (mode_ | ENABLE_PROCESSED_INPUT) &
+                                       ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
             SetConsoleCtrlHandler(refuseOnBreak, TRUE);
         }
     }
@@ -181,21 +169,44 @@ class RawConsoleInput {
 
     bool isConsole() const { return saved_; }
 
+    // The character of the next key pressed: as composed by an input method, in any code page;
+    // 0 for a key without one (an arrow, a function key), WEOF when the console cannot be read.
+    wint_t nextCharacter() const {
+        INPUT_RECORD record;
+        DWORD read = 0;
+        while (ReadConsoleInputW(input_, &record, 1, &read) && read == 1) {
+            if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
+                return record.Event.KeyEvent.uChar.UnicodeChar;
+            }
+        }
+        return WEOF;
+    }
+
   private:
     HANDLE input_;
     DWORD mode_ = 0;
     bool saved_ = false;
 };
 
-// The keys typed on the console up to Enter, without echo, in any code page and with an input
-// method's characters as composed; false for Ctrl+C, Ctrl+Z and the end of input.
-bool readConsoleLine(std::wstring& typed) {
-    constexpr wint_t kCtrlC = 0x03, kCtrlZ = 0x1A, kExtendedKey = 0xE0;
+// Takes back the last character, both halves of a surrogate pair, zeroed.
+void takeBackCharacter(std::wstring& typed) {
+    if (!typed.empty() && IS_LOW_SURROGATE(typed.back()) && typed.size() > 1) {
+        typed.back() = L'\0';
+        typed.pop_back();
+    }
+    if (!typed.empty()) {
+        typed.back() = L'\0';
+        typed.pop_back();
+    }
+}
+
+// The keys typed on the console up to Enter, without echo; false for Ctrl+Z and the end of input.
+bool readConsoleLine(const RawConsoleInput& console, std::wstring& typed) {
+    constexpr wint_t kCtrlZ = 0x1A;
     for (;;) {
-        const wint_t c = _getwch();
+        const wint_t c = console.nextCharacter();
         switch (c) {
             case WEOF:
-            case kCtrlC:
             case kCtrlZ:
                 return false;
             case L'\r':
@@ -203,10 +214,6 @@ bool readConsoleLine(std::wstring& typed) {
                 return true;
             case L'\b':
                 takeBackCharacter(typed);
-                break;
-            case 0:
-            case kExtendedKey:
-                _getwch();  // an arrow or function key: its second code follows
                 break;
             default:
                 if (c >= 0x20 && typed.size() <= kMaxPinCharacters) {
@@ -262,7 +269,7 @@ std::string readPin() {
     {
         const RawConsoleInput console;
         std::fflush(stdout);
-        entered = console.isConsole() ? readConsoleLine(typed) : readRedirectedLine(typed);
+        entered = console.isConsole() ? readConsoleLine(console, typed) : readRedirectedLine(typed);
     }
     if (!entered || typed.size() > kMaxPinCharacters) {
         eraseWide(typed);
