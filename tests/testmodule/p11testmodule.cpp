@@ -38,7 +38,6 @@ struct Object {
 struct Slot {
     CK_SLOT_ID id;
     bool token, loggedIn;
-    bool unrecognised;  // a token the module cannot read
 };
 
 struct Session {
@@ -401,12 +400,10 @@ void ParseObject(const std::vector<std::string>& words) {
 }
 
 void ParseLine(const std::vector<std::string>& w) {
-    if (w[0] == "slot" && (w.size() == 2 || w.size() == 3)) {
-        const std::string state = w.size() == 3 ? w[2] : "";
-        Check(state.empty() || state == "empty" || state == "unrecognised");
+    if (w[0] == "slot" && (w.size() == 2 || (w.size() == 3 && w[2] == "empty"))) {
         CK_SLOT_ID id = Num(w[1]);
         Check(!FindSlot(id));
-        g.slots.push_back({id, state != "empty", false, state == "unrecognised"});
+        g.slots.push_back({id, w.size() == 2, false});
     } else if (w[0] == "pin" && w.size() == 2) {
         g.pin = ParseBytes(w[1]);
         g.hasPin = true;
@@ -553,18 +550,17 @@ CK_RV GetSlotList(CK_BBOOL present, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
                rv);
 }
 
-// Ends a call on a slot without a token that the module can read with the standard's error.
-void CheckTokenReadable(CK_SLOT_ID id) {
+// Ends a call on a slot without a token with the standard's error.
+void CheckToken(CK_SLOT_ID id) {
     const Slot* s = FindSlot(id);
     Check(s, CKR_SLOT_ID_INVALID);
     Check(s->token, CKR_TOKEN_NOT_PRESENT);
-    Check(!s->unrecognised, CKR_TOKEN_NOT_RECOGNIZED);
 }
 
 CK_RV OpenSession(CK_SLOT_ID id, CK_FLAGS flags, CK_VOID_PTR app, CK_NOTIFY notify,
                   CK_SESSION_HANDLE_PTR session) {
     CK_RV rv = Run("C_OpenSession", true, [&] {
-        CheckTokenReadable(id);
+        CheckToken(id);
         Check(session, CKR_ARGUMENTS_BAD);
         Check(flags & CKF_SERIAL_SESSION, CKR_SESSION_PARALLEL_NOT_SUPPORTED);
         *session = g.nextSession++;
@@ -589,7 +585,7 @@ CK_RV GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO_PTR info) {
 
 CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
     CK_RV rv = Run("C_GetTokenInfo", true, [&] {
-        CheckTokenReadable(id);
+        CheckToken(id);
         Check(info, CKR_ARGUMENTS_BAD);
         *info = {};
         info->flags =
