@@ -70,4 +70,10 @@ void eraseSecret(void* data, std::size_t size);
 // closes. Nothing in any other run, and nothing on POSIX, where the tool is started from a shell.
 void explainDoubleClick();
 
+#ifdef _WIN32
+// The Start-menu entry's program: a console in the Documents folder of whoever opens it, with a
+// guide in the user's language, running cmd.exe until it ends; gives cmd's exit code.
+int openConsoleInDocuments();
+#endif
+
 }  // namespace platform
