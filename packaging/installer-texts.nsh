@@ -41,4 +41,4 @@ LangString ConsoleEntryDescription ${LANG_ENGLISH} "A Command Prompt in your Doc
 LangString ConsoleEntryDescription ${LANG_JAPANESE} "ドキュメント フォルダーでコマンド プロンプトを開きます。certexport で IC カードの署名用証明書を書き出せます"
 
 LangString OpenConsoleEntry ${LANG_ENGLISH} "Open $(ConsoleEntry)"
-LangString OpenConsoleEntry ${LANG_JAPANESE} "$(ConsoleEntry) を開く"
+LangString OpenConsoleEntry ${LANG_JAPANESE} "$(ConsoleEntry)を開く"
