@@ -51,6 +51,7 @@ int main(int argc, char* argv[]) {
             argc > 0 ? platform::pathArgument(argv, 0) : platform::NativePath();
         platform::printPath(text.usage, program);
         platform::printPath(text.example, program);
+        platform::explainDoubleClick();
         return -1;
     }
     platform::NativePath outputPath = platform::pathArgument(argv, 2);

@@ -1,7 +1,7 @@
 # Install layout and packages. The module must lie beside the executable, so the tool goes into
 # its own directory with the module (or a link to it) beside it.
 if(WIN32)
-  install(TARGETS certexport RUNTIME DESTINATION .)
+  install(TARGETS certexport certexport-console RUNTIME DESTINATION .)
   include(${CMAKE_CURRENT_LIST_DIR}/signing.cmake)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_LIST_DIR}/MODULE.txt DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)

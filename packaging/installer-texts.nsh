@@ -33,3 +33,12 @@ LangString PathEntryRemoved ${LANG_JAPANESE} "$INSTDIR をシステムの PATH �
 
 LangString PathEntryLeft ${LANG_ENGLISH} "The system PATH is too long to change safely (or could not be read), so $INSTDIR was left in it. Take it out of PATH yourself."
 LangString PathEntryLeft ${LANG_JAPANESE} "システムの PATH が長すぎて安全に変更できない（または読み取れない）ため、$INSTDIR を PATH に残しました。手動で PATH から削除してください。"
+
+LangString ConsoleEntry ${LANG_ENGLISH} "certexport (Command Prompt)"
+LangString ConsoleEntry ${LANG_JAPANESE} "certexport（コマンド プロンプト）"
+
+LangString ConsoleEntryDescription ${LANG_ENGLISH} "A Command Prompt in your Documents folder, ready to export the signing certificate of your smart card with certexport"
+LangString ConsoleEntryDescription ${LANG_JAPANESE} "ドキュメント フォルダーでコマンド プロンプトを開きます。certexport で IC カードの署名用証明書を書き出せます"
+
+LangString OpenConsoleEntry ${LANG_ENGLISH} "Open $(ConsoleEntry)"
+LangString OpenConsoleEntry ${LANG_JAPANESE} "$(ConsoleEntry)を開く"

@@ -1,8 +1,9 @@
-# Signed Windows releases: certexport.exe, the installer's uninstaller and the installer are signed
-# with SHA-256 by osslsigncode, with the publisher's key on a token through its PKCS#11 module.
-# The token's PIN is read from CERTEXPORT_SIGN_PIN by packaging/sign while cpack runs, and never by
-# CMake, so it reaches neither the cache nor a file of the build tree. Without these settings the
-# packages are the same unsigned bytes as ever. Included by install.cmake after install(TARGETS).
+# Signed Windows releases: certexport.exe, certexport-console.exe, the installer's uninstaller and
+# the installer are signed with SHA-256 by osslsigncode, with the publisher's key on a token through
+# its PKCS#11 module. The token's PIN is read from CERTEXPORT_SIGN_PIN by packaging/sign while cpack
+# runs, and never by CMake, so it reaches neither the cache nor a file of the build tree. Without
+# these settings the packages are the same unsigned bytes as ever. Included by install.cmake after
+# install(TARGETS).
 set(CERTEXPORT_SIGN_CERT "" CACHE FILEPATH "The publisher's certificate chain (PEM) to sign with")
 set(CERTEXPORT_SIGN_KEY "" CACHE STRING "The signing key on a token: pkcs11:token=...;object=...;type=private")
 set(CERTEXPORT_SIGN_MODULE "" CACHE FILEPATH "The PKCS#11 module of the token that holds the key")
@@ -39,8 +40,11 @@ find_program(CERTEXPORT_OSSLSIGNCODE osslsigncode REQUIRED)
 file(WRITE ${sign_settings} "${sign_mode}\n${CERTEXPORT_OSSLSIGNCODE}\n${sign_values}\n")
 
 set(sign ${CMAKE_CURRENT_LIST_DIR}/sign)
-# cpack strips certexport.exe as it installs it, so the signature is made here, on the final bytes.
-install(CODE "execute_process(COMMAND \"${sign}\" \"${sign_settings}\"
-  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/certexport.exe\" COMMAND_ERROR_IS_FATAL ANY)")
+# cpack strips the programs as it installs them, so their signatures are made here, on the final
+# bytes.
+foreach(program certexport.exe certexport-console.exe)
+  install(CODE "execute_process(COMMAND \"${sign}\" \"${sign_settings}\"
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${program}\" COMMAND_ERROR_IS_FATAL ANY)")
+endforeach()
 # The installer's script signs its uninstaller and itself with these settings.
 set(CPACK_CERTEXPORT_SIGN_SETTINGS ${sign_settings})

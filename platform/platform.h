@@ -78,4 +78,16 @@ void printLine(const char* line);
 // Overwrites memory in a way the compiler may not drop, for secrets about to be freed.
 void eraseSecret(void* data, std::size_t size);
 
+// After the usage of a run with the wrong number of arguments. When Explorer started the tool (a
+// double-click, a file dropped on it) and its output is that console: says in the user's language
+// that this is a command-line tool and how to start it, and waits for a key before the window
+// closes. Nothing in any other run, and nothing on POSIX, where the tool is started from a shell.
+void explainDoubleClick();
+
+#ifdef _WIN32
+// The Start-menu entry's program: a console in the Documents folder of whoever opens it, with a
+// guide in the user's language, running cmd.exe until it ends; gives cmd's exit code.
+int openConsoleInDocuments();
+#endif
+
 }  // namespace platform

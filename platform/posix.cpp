@@ -346,4 +346,6 @@ void eraseSecret(void* data, std::size_t size) {
     }
 }
 
+void explainDoubleClick() {}
+
 }  // namespace platform

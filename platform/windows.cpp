@@ -3,6 +3,7 @@
 #include <conio.h>
 #include <corecrt_startup.h>
 #include <shlwapi.h>
+#include <tlhelp32.h>
 #include <wincrypt.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <iostream>
 
 #include "platform/command_line.h"
+#include "platform/double_click.h"
 #include "platform/pin_text.h"
 #include "platform/platform.h"
 
@@ -445,6 +447,198 @@ void printLine(const char* line) {
 
 void eraseSecret(void* data, std::size_t size) {
     SecureZeroMemory(data, size);
+}
+
+namespace {
+
+// What Windows alone shows, on a console alone, in the user's language: a double-click's note and
+// the guide of the Start-menu entry's console, which ends with the folder the console opens in.
+struct GuideTexts {
+    const wchar_t* doubleClick;
+    const wchar_t* console;
+};
+
+const GuideTexts kJapaneseGuide = {
+    L"\n"
+    L"certexport は、コマンド プロンプトに入力して使うツールです。\n"
+    L"スタート メニューの「certexport（コマンド プロンプト）」を開いて、\n"
+    L"次のように入力してください（ファイル名は自由です）。\n"
+    L"\n"
+    L"  certexport - 署名用証明書.pem\n"
+    L"\n"
+    L"コマンド プロンプトを自分で開いたときは、書き込みのできるフォルダー\n"
+    L"（ドキュメントなど）に移ってから実行してください。\n"
+    L"\n"
+    L"何かキーを押すと、このウィンドウを閉じます。\n",
+    L"IC カードの署名用証明書を PEM ファイルに書き出します。\n"
+    L"カードをリーダーに挿して、次のように入力してください（ファイル名は自由です）。\n"
+    L"\n"
+    L"  certexport - 署名用証明書.pem\n"
+    L"\n"
+    L"署名用 PIN を聞かれます。入力した PIN は画面に表示されません。\n"
+    L"ファイルは次のフォルダーに書き込まれます:\n"
+    L"  ",
+};
+
+const GuideTexts kEnglishGuide = {
+    L"\n"
+    L"certexport is a command-line tool: you type it in a Command Prompt.\n"
+    L"Open \"certexport (Command Prompt)\" from the Start menu and type, for example:\n"
+    L"\n"
+    L"  certexport - signing-certificate.pem\n"
+    L"\n"
+    L"In a Command Prompt you opened yourself, first change to a folder you can\n"
+    L"write to, such as Documents.\n"
+    L"\n"
+    L"Press any key to close this window.\n",
+    L"This exports the signing certificate on your smart card to a PEM file.\n"
+    L"Insert the card into the reader and type, for example:\n"
+    L"\n"
+    L"  certexport - signing-certificate.pem\n"
+    L"\n"
+    L"certexport asks for the signing PIN, which is not shown as you type it.\n"
+    L"The file is written to this folder:\n"
+    L"  ",
+};
+
+// Japanese where the display language is, English elsewhere, as the installer chooses.
+const GuideTexts& guideTexts() {
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? kJapaneseGuide
+                                                                      : kEnglishGuide;
+}
+
+// When a process started, in 100 ns steps; 0 when that cannot be asked.
+unsigned long long startTime(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    return static_cast<unsigned long long>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
+}
+
+DWORD parentProcessId() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD parent = 0;
+    for (BOOL found = Process32FirstW(snapshot, &entry); found && !parent;
+         found = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId()) {
+            parent = entry.th32ParentProcessID;
+        }
+    }
+    CloseHandle(snapshot);
+    return parent;
+}
+
+struct Process {
+    std::wstring image;  // the executable's file name
+    unsigned long long started = 0;
+};
+
+// Name and start time come from one handle, so they belong to the same process.
+Process parentProcess() {
+    Process parent;
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parentProcessId());
+    if (!process) {
+        return parent;
+    }
+    wchar_t image[MAX_PATH];
+    DWORD size = MAX_PATH;
+    if (QueryFullProcessImageNameW(process, 0, image, &size)) {
+        parent = {PathFindFileNameW(image), startTime(process)};
+    }
+    CloseHandle(process);
+    return parent;
+}
+
+}  // namespace
+
+void explainDoubleClick() {
+    const Process parent = parentProcess();
+    if (explainsDoubleClick(parent.image.c_str(), parent.started, startTime(GetCurrentProcess()),
+                            outputIsConsole())) {
+        writeConsole(guideTexts().doubleClick);
+        _getch();
+    }
+}
+
+namespace {
+
+// Documents as the current folder, where the user's shell folders say it is (OneDrive may have
+// moved it); the profile folder when Documents cannot be entered. Values are expanded as read.
+void enterDocumentsFolder() {
+    wchar_t folder[MAX_PATH];
+    DWORD size = sizeof folder;
+    if (RegGetValueW(HKEY_CURRENT_USER,
+                     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                     L"Personal", RRF_RT_REG_SZ, nullptr, folder, &size) == ERROR_SUCCESS &&
+        SetCurrentDirectoryW(folder)) {
+        return;
+    }
+    const DWORD length = GetEnvironmentVariableW(L"USERPROFILE", folder, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        SetCurrentDirectoryW(folder);
+    }
+}
+
+std::wstring currentFolder() {
+    wchar_t folder[MAX_PATH];
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
+    return length > 0 && length < MAX_PATH ? folder : L"";
+}
+
+// The tool's folder, this program's, at the end of PATH: the console runs certexport also where
+// the installer left the system PATH alone, or before the desktop has taken up the new one.
+void addOwnFolderToPath() {
+    wchar_t folder[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || !PathRemoveFileSpecW(folder)) {
+        return;
+    }
+    std::wstring path(GetEnvironmentVariableW(L"PATH", nullptr, 0), L'\0');
+    path.resize(GetEnvironmentVariableW(L"PATH", &path[0], static_cast<DWORD>(path.size())));
+    SetEnvironmentVariableW(L"PATH", (path + L";" + folder).c_str());
+}
+
+// cmd.exe, which keeps the lines typed (a PIN among them) in memory alone, in this console, handed
+// the console's title, as cmd titles the window itself when it starts; waits for it and gives its
+// exit code.
+int runCommandPrompt() {
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return 1;
+    }
+    const std::wstring program = std::wstring(system) + L"\\cmd.exe";
+    std::wstring line = L"\"" + program + L"\" /k";
+    wchar_t title[MAX_PATH] = {};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.lpTitle = GetConsoleTitleW(title, MAX_PATH) ? title : nullptr;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return 1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+}  // namespace
+
+int openConsoleInDocuments() {
+    enterDocumentsFolder();
+    addOwnFolderToPath();
+    writeConsole(guideTexts().console + currentFolder() + L"\n");
+    return runCommandPrompt();
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <iconv.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/personality.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -35,6 +36,7 @@ struct Paths {
     std::string binary, testModule, noEntryModule, cases;
     std::vector<std::string> wrapper;  // e.g. a memory checker, with its options
     std::string wine;                  // the Wine loader (wine64) for the Windows build, or empty
+    std::string starter;               // under Wine, the program that a `parent` line names
     std::string root;                  // a root whose installed certexport runs, or empty
     bool keepFailed = false;           // a failed case's scratch folder stays, for a look at it
 };
@@ -44,12 +46,18 @@ const char* platformName() {
     return paths.wine.empty() ? "linux" : "windows";
 }
 
-// The path a Windows program under Wine sees for a host path (drive Z: is the host's root), with
-// its backslashes escaped: it goes into expected <string>s.
+// The path a Windows program under Wine sees for a host path: drive Z: is the host's root.
+std::string windowsPath(const fs::path& path) {
+    std::string text = "Z:" + path.string();
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return text;
+}
+
+// With its backslashes escaped: it goes into expected <string>s.
 std::string windowsPathInString(const fs::path& path) {
-    std::string text = "Z:";
-    for (char c : path.string()) {
-        text += c == '/' ? std::string("\\\\") : std::string(1, c);
+    std::string text;
+    for (char c : windowsPath(path)) {
+        text += c == '\\' ? std::string("\\\\") : std::string(1, c);
     }
     return text;
 }
@@ -200,6 +208,10 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
             return {};
         }
         fcntl(terminal, F_SETFL, O_NONBLOCK);
+        // Wide enough that Wine's console, as wide as the terminal, breaks no line that holds the
+        // program's path.
+        const struct winsize size = {50, 250, 0, 0};
+        ioctl(terminal, TIOCSWINSZ, &size);
     }
     const std::string terminalName = start.onTerminal ? ptsname(terminal) : "";
     std::vector<std::string> command = wine ? std::vector<std::string>{paths.wine} : paths.wrapper;
@@ -480,7 +492,7 @@ class CaseTest : public testing::Test {
         };
         std::vector<std::string> arguments, environment, scenario, atPrompt;
         std::vector<Expected> runs(1);
-        std::string key, module = "test";
+        std::string key, module = "test", parent;
         bool moduleInCwd = false, viaSymlink = false;
         Start start;
         start.onTerminal = wine;
@@ -535,6 +547,9 @@ class CaseTest : public testing::Test {
                 start.ignoreSigint = true;
             } else if (word == "console") {
                 start.onTerminal = start.outputOnTerminal = true;
+            } else if (word == "parent") {
+                ASSERT_TRUE(wine) << "parent: a Windows process, under Wine only";
+                parent = rest;
             } else if (word == "env") {
                 environment.push_back(rest);
             } else if (word == "setup") {
@@ -593,6 +608,13 @@ class CaseTest : public testing::Test {
             fs::create_directories(work / "link");
             fs::create_symlink(program, work / "link" / "certexport");
             program = (work / "link" / "certexport").string();
+        }
+        if (!parent.empty()) {
+            const fs::path starter = work / "parent" / parent;
+            fs::create_directories(starter.parent_path());
+            copyExecutable(paths.starter, starter);
+            arguments.insert(arguments.begin(), windowsPath(program));
+            program = starter.string();
         }
         writeFile(work / "scenario.txt", joined(scenario));
         environment.push_back("P11TEST_SCENARIO=" + (work / "scenario.txt").string());
@@ -729,6 +751,7 @@ int main(int argc, char** argv) {
              CERTEXPORT_SOURCE_DIR "/tests/e2e/cases",
              {},
              setting("CERTEXPORT_E2E_WINE", ""),
+             setting("CERTEXPORT_E2E_STARTER", ""),
              setting("CERTEXPORT_E2E_ROOT", ""),
              setting("CERTEXPORT_KEEP_FAILED", "") == "1"};
     if (paths.wine == "1") {
