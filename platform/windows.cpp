@@ -50,6 +50,15 @@ std::string narrowed(UINT codePage, const std::wstring& text, DWORD flags = 0) {
     return bytes;
 }
 
+// The code page of bytes from outside the tool: UTF-8 where they are valid UTF-8, as PKCS#11 labels
+// are, else the ANSI code page, in which the command line gives text.
+UINT codePageOf(const std::string& bytes) {
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                               static_cast<int>(bytes.size()), nullptr, 0) > 0
+               ? CP_UTF8
+               : CP_ACP;
+}
+
 // Masks entry `index` of a null-terminated argument list, if it has one.
 template <typename Char, typename Length>
 void maskListedArgument(Char** list, int index, Length length) {
@@ -225,8 +234,8 @@ bool readConsoleLine(const RawConsoleInput& console, std::wstring& typed) {
     }
 }
 
-// The first line of redirected standard input, without its line end, read as UTF-8 where it is
-// valid UTF-8 and else in the ANSI code page, as a console shows bytes from outside the tool.
+// The first line of redirected standard input, without its line end, in the code page of bytes
+// from outside the tool.
 // False for a line holding a zero byte, which no PIN does.
 bool readRedirectedLine(std::wstring& typed) {
     std::string bytes;
@@ -244,10 +253,7 @@ bool readRedirectedLine(std::wstring& typed) {
     }
     const bool text = bytes.find('\0') == std::string::npos;
     const int size = static_cast<int>(bytes.size());
-    const UINT codePage =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0) > 0
-            ? CP_UTF8
-            : CP_ACP;
+    const UINT codePage = codePageOf(bytes);
     const int length = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
     if (length > 0) {
         typed.resize(length);
@@ -419,12 +425,7 @@ void printText(const char* format, const std::string& text) {
         std::printf(format, text.c_str());
         return;
     }
-    // PKCS#11 labels are UTF-8; the command line gives text in the ANSI code page.
-    std::wstring shown = widened(CP_UTF8, text, MB_ERR_INVALID_CHARS);
-    if (shown.empty()) {
-        shown = widened(CP_ACP, text);
-    }
-    writeConsoleWithValue(format, shown);
+    writeConsoleWithValue(format, widened(codePageOf(text), text));
 }
 
 void printPath(const char* format, const NativePath& path) {
