@@ -24,9 +24,7 @@ bool askToGoOn(const texts::ConsoleTexts& text) {
 
 // The PIN typed at the prompt; the echo line shows a '*' for each of its characters.
 std::string askForPin(const texts::ConsoleTexts& text) {
-    platform::print("%s", text.pinPrompt);
-    std::string pin = platform::readPin();
-    platform::print("\n");
+    std::string pin = platform::readPin(text.pinPrompt);
     if (!pin.empty()) {
         platform::printText("PIN          = %s\n", std::string(platform::characterCount(pin), '*'));
     }

@@ -51,6 +51,8 @@ bool mayLogIn(CK_SLOT_ID slot, const Confirmation& goOnAtFinalTry) {
             platform::print("login error\n");
             return false;
         case PinTries::FinalTry:
+            // Keys typed in a hurry before the warning shows must not answer it.
+            platform::discardTypedAhead();
             platform::print("%s", text.pinFinalTry);
             return goOnAtFinalTry();
         case PinTries::TriedBefore:

@@ -17,6 +17,11 @@ constexpr bool isFullWidthForm(char32_t c) {
     return c >= kFirstFullWidthForm && c <= kLastFullWidthForm;
 }
 
+// One character as ASCII where it is a full-width form: a full-width `ｙ` answers yes.
+constexpr char32_t foldedFullWidthForm(char32_t c) {
+    return isFullWidthForm(c) ? c - kFullWidthOffset : c;
+}
+
 inline bool isUtf8Continuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }

@@ -39,17 +39,24 @@ void maskCommandLineArgument(char* argv[], int index);
 // the heap, so that moving the string hands over the bytes that get erased.
 std::string pinArgument(char* argv[], int index);
 
-// The PIN typed without echo at the terminal (the console on Windows), or the first line of
-// standard input when that is neither, without its line end; full-width forms turned into ASCII,
-// in the bytes of the command line. Empty when nothing was entered: an empty line, end of input,
-// Ctrl+C, or a line longer than any PIN.
-std::string readPin();
+// Shows the prompt and reads the PIN typed without echo at the terminal (the console on Windows),
+// or the first line of standard input when that is neither, by the rules of platform/pin_line.h;
+// ends the prompt's line. The prompt also shows on the terminal (console) where the keys are
+// typed when standard output goes elsewhere. In the bytes of the command line (on Windows the ANSI
+// code page); empty when nothing was entered: an empty line, end of input, Ctrl+C, or a line that
+// is no PIN.
+std::string readPin(const char* prompt);
 
 // How many characters the bytes of a PIN hold, up to its first zero byte: its masked echo.
 std::size_t characterCount(const std::string& pin);
 
-// One key press without echo and without Enter; -1 at end of input.
+// One key press without echo and without Enter: its character, a full-width form as ASCII, read
+// whole; -1 at end of input.
 int readConfirmationKey();
+
+// Drops the keys typed ahead on a terminal or console, so that only a key pressed after what is
+// shown next answers it. Piped input is left alone.
+void discardTypedAhead();
 
 // PEM text of a DER certificate, every line ended by a line feed alone.
 std::optional<std::string> encodeCertificatePem(const std::vector<unsigned char>& der);
@@ -60,10 +67,11 @@ enum class WriteResult { Written, OpenFailed, WriteFailed };
 // Written only when every byte reached the file and the file was closed without error.
 WriteResult writeTextFile(const NativePath& path, const std::string& text);
 
-// Standard output. Redirected, and always on POSIX, it gets exactly the bytes that printf and
-// std::cout write. On a Windows console each message goes out as UTF-16 through the console API
-// instead, so it reads the same on a console of any code page; the console's state is left alone.
-// Formats are the tool's own texts (Shift_JIS on Windows, UTF-8 elsewhere) and English.
+// Standard output. Formats, and values of `print`, are the tool's own texts (UTF-8) and English.
+// On POSIX, and redirected on Windows, it gets exactly the bytes that printf and std::cout write,
+// the Japanese texts in Shift_JIS there. On a Windows console each message goes out as UTF-16
+// through the console API instead, so it reads the same on a console of any code page; the
+// console's state is left alone.
 void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // With one `%s` for bytes from outside the tool, a PIN or a label. A Windows console reads them
 // as UTF-8 where they are valid UTF-8 (as labels are), else in the ANSI code page (as arguments).
@@ -85,8 +93,9 @@ void eraseSecret(void* data, std::size_t size);
 void explainDoubleClick();
 
 #ifdef _WIN32
-// The Start-menu entry's program: a console in the Documents folder of whoever opens it, with a
-// guide in the user's language, running cmd.exe until it ends; gives cmd's exit code.
+// The Start-menu entry's program (certexport-console.exe alone): a console in the Documents folder
+// of whoever opens it, with a guide in the user's language, running cmd.exe until it ends; gives
+// cmd's exit code.
 int openConsoleInDocuments();
 #endif
 

@@ -1,5 +1,6 @@
-// The user-facing Japanese texts, as UTF-8 for POSIX terminals and as code page 932
-// (Shift_JIS) for the Windows console. Both tables hold the same characters.
+// The user-facing Japanese texts, written once, in UTF-8. POSIX terminals get them as they are; on
+// Windows the output layer writes them to a console as UTF-16 and, redirected, in code page 932
+// (Shift_JIS), as the tool always wrote them.
 #pragma once
 
 namespace texts {
@@ -19,10 +20,6 @@ struct ConsoleTexts {
     const char* unreadableCard;  // after "No token found": a card is there that cannot be read
 };
 
-extern const ConsoleTexts kUtf8;
-extern const ConsoleTexts kShiftJis;
-
-// The table of the platform this binary runs on.
 const ConsoleTexts& console();
 
 }  // namespace texts
