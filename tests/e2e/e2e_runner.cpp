@@ -129,6 +129,18 @@ std::string unquote(const std::string& text) {
     return bytes;
 }
 
+// Two double-quoted strings, separated by a blank.
+std::pair<std::string, std::string> unquotePair(const std::string& text) {
+    std::size_t end = 1;
+    while (end < text.size() && text[end] != '"') {
+        end += text[end] == '\\' ? 2 : 1;
+    }
+    if (end + 2 >= text.size() || text[end + 1] != ' ') {
+        throw std::runtime_error("expected two quoted strings: " + text);
+    }
+    return {unquote(text.substr(0, end + 1)), unquote(text.substr(end + 2))};
+}
+
 std::string printable(const std::string& bytes) {
     std::string shown;
     for (unsigned char c : bytes) {
@@ -179,10 +191,33 @@ struct Outcome {
     bool terminalRestored{};  // line mode and echo back on when the run ended
 };
 
+// What a terminal shows of a stream: no carriage returns, no blanks at line ends, and Wine's cursor
+// escapes taken out, where a move to the right passes over blanks.
+std::string shownOnTerminal(const std::string& stream) {
+    std::string shown;
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+        if (stream.compare(i, 2, "\x1b[") == 0) {
+            const std::size_t end = stream.find_first_not_of("0123456789;?", i + 2);
+            if (end != std::string::npos && stream[end] == 'C') {
+                shown.append(std::max(1, std::atoi(stream.c_str() + i + 2)), ' ');
+            }
+            i = end == std::string::npos ? stream.size() : end;
+        } else if (stream[i] != '\r') {
+            shown += stream[i];
+        }
+    }
+    for (std::size_t blank; (blank = shown.find(" \n")) != std::string::npos;) {
+        shown.erase(blank, 1);
+    }
+    return shown.substr(0, shown.find_last_not_of(' ') + 1);
+}
+
 // How a run starts: standard input on a pseudo-terminal, standard output too for a console, and
 // SIGINT ignored, as a shell starts a background job.
 struct Start {
     bool onTerminal = false, outputOnTerminal = false, ignoreSigint = false;
+    // Keys typed later, each once the output shows its text and the program reads keys again.
+    std::vector<std::pair<std::string, std::string>> laterKeys;  // text shown, keys
 };
 
 // Starts the binary (behind the wrapper command or Wine, if any) with the arguments and
@@ -269,6 +304,13 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     };
     int status = 0;
     bool keySent = false, prompted = false;
+    std::size_t laterSent = 0;
+    // What the program has shown so far, where the case compares its output.
+    const auto shows = [&](const std::string& text) {
+        const std::string shown =
+            start.outputOnTerminal ? shownOnTerminal(outcome.echoed) : readFile(outputFile);
+        return shown.find(text) != std::string::npos;
+    };
     const int limit = wine ? 30 : 60;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
     // Wine's console takes keys from its start, and one typed before the program reads may act
@@ -290,6 +332,11 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
                 }
                 keySent = write(terminal, input.data(), input.size()) ==
                           static_cast<ssize_t>(input.size());
+            } else if (keySent && laterSent < start.laterKeys.size() &&
+                       shows(start.laterKeys[laterSent].first) && readsKeys()) {
+                const std::string& keys = start.laterKeys[laterSent++].second;
+                EXPECT_EQ(write(terminal, keys.data(), keys.size()),
+                          static_cast<ssize_t>(keys.size()));
             }
         }
         if (std::chrono::steady_clock::now() > deadline) {
@@ -313,27 +360,6 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     outcome.out = readFile(outputFile);
     outcome.err = readFile(errorFile);
     return outcome;
-}
-
-// What a terminal shows of a stream: no carriage returns, no blanks at line ends, and Wine's cursor
-// escapes taken out, where a move to the right passes over blanks.
-std::string shownOnTerminal(const std::string& stream) {
-    std::string shown;
-    for (std::size_t i = 0; i < stream.size(); ++i) {
-        if (stream.compare(i, 2, "\x1b[") == 0) {
-            const std::size_t end = stream.find_first_not_of("0123456789;?", i + 2);
-            if (end != std::string::npos && stream[end] == 'C') {
-                shown.append(std::max(1, std::atoi(stream.c_str() + i + 2)), ' ');
-            }
-            i = end == std::string::npos ? stream.size() : end;
-        } else if (stream[i] != '\r') {
-            shown += stream[i];
-        }
-    }
-    for (std::size_t blank; (blank = shown.find(" \n")) != std::string::npos;) {
-        shown.erase(blank, 1);
-    }
-    return shown.substr(0, shown.find_last_not_of(' ') + 1);
 }
 
 // A text-mode stream's line ends, as the Windows build writes them.
@@ -424,6 +450,7 @@ struct Expected {
     std::optional<std::string> err;
     std::vector<std::string> log;
     std::vector<std::pair<std::string, std::string>> files;  // name, expectation
+    std::optional<std::string> screen;                        // what the terminal shows
 };
 
 class CaseTest : public testing::Test {
@@ -533,6 +560,12 @@ class CaseTest : public testing::Test {
                 arguments.push_back(unquote(rest));
             } else if (word == "key") {
                 key = unquote(rest);
+            } else if (word == "key-after") {
+                auto [shown, keys] = unquotePair(rest);
+                if (wine && !start.outputOnTerminal) {
+                    shown = withCrLf(toCodePage932(shown));
+                }
+                start.laterKeys.emplace_back(shown, keys);
             } else if (word == "module") {
                 module = rest;
             } else if (word == "module-in-cwd") {
@@ -579,6 +612,8 @@ class CaseTest : public testing::Test {
             } else if (word == "text") {
                 runs.back().out +=
                     wine && !start.outputOnTerminal ? toCodePage932(unquote(rest)) : unquote(rest);
+            } else if (word == "screen") {
+                runs.back().screen = runs.back().screen.value_or("") + unquote(rest);
             } else if (word == "call") {
                 runs.back().log.push_back(rest);
             } else if (word == "file") {
@@ -660,6 +695,10 @@ class CaseTest : public testing::Test {
         EXPECT_EQ(out, expectedOut) << "expected:\n"
                                     << printable(expectedOut) << "\nactual:\n"
                                     << printable(out);
+        if (run.screen) {
+            EXPECT_EQ(shownOnTerminal(outcome.echoed), shownOnTerminal(*run.screen))
+                << "the terminal";
+        }
         if (run.err) {
             EXPECT_EQ(outcome.err, *run.err) << "standard error";
         } else {
@@ -678,6 +717,8 @@ class CaseTest : public testing::Test {
             } else if (expectation.rfind("cert ", 0) == 0) {
                 EXPECT_EQ(readFile(path), pemOf(expectation.substr(5))) << name;
             } else {
+                // A missing file reads as empty: its absence must not pass for empty bytes.
+                EXPECT_TRUE(fs::exists(path)) << name << " is missing";
                 EXPECT_EQ(printable(readFile(path)), printable(unquote(expectation))) << name;
             }
         }

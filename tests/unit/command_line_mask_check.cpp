@@ -1,6 +1,8 @@
-// Run under Wine as `command_line_mask_check.exe PIN OUTPUT`: takes the output path and masks the
-// PIN as the tool does at start-up, then looks for it in both command-line buffers and in the
-// runtime's copies.
+// Run under Wine as `command_line_mask_check.exe PIN OUTPUT`: takes the output path and the PIN and
+// masks the PIN as the tool does at start-up, then looks for it in both command-line buffers and in
+// the runtime's copies. Wine's runtime gives the wide arguments in one shared block; this check's
+// stand-in for the runtime's split gives a new block on every call, as another runtime may, and
+// every block given must be masked.
 #include <windows.h>
 // Included after windows.h, like the tool's own Windows code.
 #include <corecrt_startup.h>
@@ -10,8 +12,36 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
+
+struct StartupInfo;
+extern "C" int __cdecl __real___wgetmainargs(int* count, wchar_t*** arguments,
+                                             wchar_t*** environment, int expandWildcards,
+                                             StartupInfo* info);
+
+namespace {
+
+std::vector<wchar_t**> argumentBlocks;
+
+}  // namespace
+
+// Linked in place of msvcrt's split (--wrap): a copy of its arguments in a block of their own.
+extern "C" int __cdecl __wrap___wgetmainargs(int* count, wchar_t*** arguments,
+                                             wchar_t*** environment, int expandWildcards,
+                                             StartupInfo* info) {
+    const int result = __real___wgetmainargs(count, arguments, environment, expandWildcards, info);
+    if (result == 0 && *arguments) {
+        wchar_t** copy = new wchar_t*[*count + 1]();
+        for (int i = 0; i < *count; ++i) {
+            copy[i] = _wcsdup((*arguments)[i]);
+        }
+        argumentBlocks.push_back(copy);
+        *arguments = copy;
+    }
+    return result;
+}
 
 namespace {
 
@@ -44,9 +74,11 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const std::wstring pin = widened(argv[1]), output = widened(argv[2]);
-    // As the tool starts: the output path from the wide arguments, then the mask.
+    // As the tool starts: the output path and the PIN from the wide arguments, then the mask.
     const std::wstring path = platform::pathArgument(argv, 2);
+    std::string taken = platform::pinArgument(argv, 1);
     platform::maskCommandLineArgument(argv, 1);
+    platform::eraseSecret(&taken[0], taken.size());
     check("pathArgument", path.c_str(), pin, output);
     check("GetCommandLineW", GetCommandLineW(), pin, output);
     check("GetCommandLineA", widened(GetCommandLineA()).c_str(), pin, output);
@@ -55,5 +87,8 @@ int main(int argc, char* argv[]) {
     check("argv[1]", widened(argv[1]).c_str(), pin, L"");
     check("__argv[1]", widened(__argv[1]).c_str(), pin, L"");
     check("__wargv[1]", __wargv ? __wargv[1] : nullptr, pin, L"");
+    for (wchar_t** block : argumentBlocks) {
+        check("split block[1]", block[1], pin, L"");
+    }
     return failures == 0 ? 0 : 1;
 }
