@@ -22,6 +22,7 @@ BOOL WINAPI restoreModeOnBreak(DWORD event) {
     if (!refuseOnBreak) {
         return FALSE;  // the default handler ends the process, as it always did at the question
     }
+    showWhereKeysAreTyped("\n");
     print("\n");
     std::fflush(stdout);
     ExitProcess(static_cast<UINT>(-1));

@@ -450,7 +450,7 @@ struct Expected {
     std::optional<std::string> err;
     std::vector<std::string> log;
     std::vector<std::pair<std::string, std::string>> files;  // name, expectation
-    std::optional<std::string> screen;                        // what the terminal shows
+    std::optional<std::string> screen;                       // what the terminal shows
 };
 
 class CaseTest : public testing::Test {
