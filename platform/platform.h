@@ -1,4 +1,12 @@
 // The one place that knows Windows from POSIX. Everything above this layer is plain C++.
+//
+// Each side keeps one file per job, platform/posix/ and platform/windows/: module.cpp (finding and
+// loading the module), arguments.cpp, terminal.cpp or console.cpp (the raw terminal or console),
+// keys.cpp (the PIN and the one-key answer), pem_file.cpp, output.cpp; Windows adds encoding.cpp,
+// double_click.cpp and start_menu.cpp (linked into certexport-console.exe alone). What both sides
+// share is plain C++ beside this header, tested natively: pin_line (the PIN prompt's rules),
+// pin_text (full-width forms), key_event (which console key events type), command_line and
+// double_click (Windows rules), texts (the Japanese texts, once, in UTF-8).
 #pragma once
 
 #include <optional>
