@@ -104,20 +104,4 @@ TEST(ConsoleTexts, TheyHoldTheJapaneseTexts) {
     EXPECT_STREQ(text.processing, "\n処理中...\n");
 }
 
-// The line after "LoadLibrary Error c1" names each kind of module, and the output can write it.
-TEST(ConsoleTexts, TheRefusedModuleLineNamesTheKindInCodePage932) {
-    using platform::ModuleKind;
-    for (const auto& [kind, name] : {std::pair{ModuleKind::NotWindowsDll, "の DLL ではありません"},
-                                     {ModuleKind::X86, "（x86）用"},
-                                     {ModuleKind::X64, "x64 用"},
-                                     {ModuleKind::Arm64, "ARM64 用"},
-                                     {ModuleKind::Arm64EC, "ARM64EC 用"},
-                                     {ModuleKind::Arm64X, "ARM64X（"},
-                                     {ModuleKind::Other, "以外"}}) {
-        const std::string line = texts::refusedModule(kind);
-        EXPECT_NE(line.find(name), std::string::npos) << line;
-        inCodePage932(line);
-    }
-}
-
 }  // namespace
