@@ -1,11 +1,25 @@
 ; The installer's own messages in English and Japanese, included by NSIS.template.in as UTF-8.
-; $INSTDIR and $Module are read when a message is shown.
+; $INSTDIR, $Module, $Found and $FoundKind are read when a message is shown.
 
-LangString ModuleKept ${LANG_ENGLISH} "OpenSC was not found; the module already in $INSTDIR\${MODULE} is kept."
-LangString ModuleKept ${LANG_JAPANESE} "OpenSC が見つかりません。$INSTDIR\${MODULE} にすでにあるモジュールをそのまま使います。"
+LangString ModuleKept ${LANG_ENGLISH} "OpenSC's x64 module was not found; the x64 module already in $INSTDIR\${MODULE} is kept."
+LangString ModuleKept ${LANG_JAPANESE} "OpenSC の x64 版のモジュールが見つかりません。$INSTDIR\${MODULE} にすでにある x64 版のモジュールをそのまま使います。"
 
-LangString OpenSCMissing ${LANG_ENGLISH} "OpenSC (64-bit) was not found. certexport needs its PKCS#11 module.$\r$\n$\r$\nInstall OpenSC (64-bit) and run this installer again, or copy OpenSC's pkcs11\${MODULE} to:$\r$\n$INSTDIR\${MODULE}"
-LangString OpenSCMissing ${LANG_JAPANESE} "OpenSC（64 ビット版）が見つかりません。certexport には OpenSC の PKCS#11 モジュールが必要です。$\r$\n$\r$\nOpenSC（64 ビット版）をインストールしてから、このインストーラーをもう一度実行してください。または、OpenSC の pkcs11\${MODULE} を次の場所にコピーしてください：$\r$\n$INSTDIR\${MODULE}"
+; Which OpenSC package to install, also on a Windows on ARM PC.
+LangString InstallX64 ${LANG_ENGLISH} "Install OpenSC's x64 package (OpenSC-<version>_win64.msi), which runs on ARM64 Windows 11 too, under emulation, then run this installer again. With winget:$\r$\nwinget install --id OpenSC.OpenSC.Light --architecture x64"
+LangString InstallX64 ${LANG_JAPANESE} "OpenSC の x64 版のパッケージ（OpenSC-<バージョン>_win64.msi）をインストールしてから、このインストーラーをもう一度実行してください。x64 版は ARM64 の Windows 11 でもエミュレーションで動きます。winget では次のコマンドでインストールできます：$\r$\nwinget install --id OpenSC.OpenSC.Light --architecture x64"
+
+LangString OpenSCMissing ${LANG_ENGLISH} "OpenSC (x64) was not found. certexport needs its PKCS#11 module.$\r$\n$\r$\n$(InstallX64)$\r$\n$\r$\nOr copy the pkcs11\${MODULE} of OpenSC's x64 package to:$\r$\n$INSTDIR\${MODULE}"
+LangString OpenSCMissing ${LANG_JAPANESE} "OpenSC（x64 版）が見つかりません。certexport には OpenSC の PKCS#11 モジュールが必要です。$\r$\n$\r$\n$(InstallX64)$\r$\n$\r$\nまたは、OpenSC の x64 版の pkcs11\${MODULE} を次の場所にコピーしてください：$\r$\n$INSTDIR\${MODULE}"
+
+LangString ModuleNotX64 ${LANG_ENGLISH} "certexport cannot use the OpenSC module found here:$\r$\n$Found$\r$\nis $FoundKind. certexport is an x64 program and can load only OpenSC's x64 module, so none was placed beside it.$\r$\n$\r$\nUninstall this OpenSC first (Settings > Apps). $(InstallX64)"
+LangString ModuleNotX64 ${LANG_JAPANESE} "見つかった OpenSC のモジュールは certexport では使えません：$\r$\n$Found$\r$\nは $FoundKindです。certexport は x64 のプログラムなので、OpenSC の x64 版のモジュールしか読み込めません。そのため、モジュールを置きませんでした。$\r$\n$\r$\nまず、この OpenSC をアンインストールしてください（「設定」の「アプリ」）。$(InstallX64)"
+
+LangString Arm64Module ${LANG_ENGLISH} "an ARM64 module"
+LangString Arm64Module ${LANG_JAPANESE} "ARM64 用のモジュール"
+LangString X86Module ${LANG_ENGLISH} "a 32-bit (x86) module"
+LangString X86Module ${LANG_JAPANESE} "32 ビット（x86）用のモジュール"
+LangString OtherModule ${LANG_ENGLISH} "not an x64 module"
+LangString OtherModule ${LANG_JAPANESE} "x64 用ではないファイル"
 
 LangString ModuleLinked ${LANG_ENGLISH} "$INSTDIR\${MODULE} links to OpenSC's module $Module."
 LangString ModuleLinked ${LANG_JAPANESE} "$INSTDIR\${MODULE} は OpenSC のモジュール $Module へのリンクです。"

@@ -34,6 +34,12 @@ unsigned long lastLoadError();
 void* findSymbol(LibraryHandle library, const char* name);
 bool unloadLibrary(LibraryHandle library);
 
+// After the loader refused the module as no image it can load (Windows' ERROR_BAD_EXE_FORMAT, 193):
+// one line in the tool's texts that says what the module is, read from its PE headers, and that
+// OpenSC's x64 module is needed. Nothing after any other error, and nothing on POSIX, where the
+// loader names the fault itself.
+void explainRefusedModule(const NativePath& path, unsigned long loadError);
+
 // A command-line argument exactly as typed, for use as a path: on Windows it comes from the wide
 // command line, so a name outside the ANSI code page keeps every character.
 NativePath pathArgument(char* argv[], int index);

@@ -2,7 +2,8 @@
 # built beside it (the fuzzer). The Start-menu program's file is certexport-console.exe's alone.
 set(CERTEXPORT_PLATFORM_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/texts.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/pin_line.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/pin_line.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pe_machine.cpp)
 if(WIN32)
   list(APPEND CERTEXPORT_PLATFORM_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/windows/module.cpp

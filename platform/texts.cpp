@@ -1,6 +1,30 @@
 #include "platform/texts.h"
 
 namespace texts {
+namespace {
+
+const char* moduleKind(platform::ModuleKind kind) {
+    switch (kind) {
+        case platform::ModuleKind::X86:
+            return "32 ビット（x86）用のモジュールです";
+        case platform::ModuleKind::X64:
+            return "x64 用のモジュールですが、Windows が読み込めません"
+                   "（壊れている可能性があります）";
+        case platform::ModuleKind::Arm64:
+            return "ARM64 用のモジュールです";
+        case platform::ModuleKind::Arm64EC:
+            return "ARM64EC 用のモジュールです";
+        case platform::ModuleKind::Arm64X:
+            return "ARM64X（ARM64 と ARM64EC の両用）のモジュールです";
+        case platform::ModuleKind::Other:
+            return "x64 以外のプロセッサー用のモジュールです";
+        case platform::ModuleKind::NotWindowsDll:
+            break;
+    }
+    return "Windows の DLL ではありません";
+}
+
+}  // namespace
 
 const ConsoleTexts& console() {
     static const ConsoleTexts kJapanese = {
@@ -20,6 +44,11 @@ const ConsoleTexts& console() {
         "カードはありますが、読み取れません。署名用PINがロックされていることが原因の1つです。\n",
     };
     return kJapanese;
+}
+
+std::string refusedModule(platform::ModuleKind kind) {
+    return std::string("opensc-pkcs11.dll は ") + moduleKind(kind) +
+           "。certexport には OpenSC の x64 版のモジュールが必要です。\n";
 }
 
 }  // namespace texts

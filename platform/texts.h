@@ -3,6 +3,10 @@
 // (Shift_JIS), as the tool always wrote them.
 #pragma once
 
+#include <string>
+
+#include "platform/pe_machine.h"
+
 namespace texts {
 
 struct ConsoleTexts {
@@ -21,5 +25,9 @@ struct ConsoleTexts {
 };
 
 const ConsoleTexts& console();
+
+// The line after "LoadLibrary Error c1": what the module is, and that OpenSC's x64 module is
+// needed.
+std::string refusedModule(platform::ModuleKind kind);
 
 }  // namespace texts

@@ -70,7 +70,10 @@ bool bindModule() {
     }
     state.library = platform::loadLibrary(path);
     if (!state.library) {
-        platform::print("LoadLibrary Error %lx\n", platform::lastLoadError());
+        // Taken before printing, which may set the error again.
+        const unsigned long error = platform::lastLoadError();
+        platform::print("LoadLibrary Error %lx\n", error);
+        platform::explainRefusedModule(path, error);
         return false;
     }
     const auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(

@@ -73,4 +73,6 @@ bool unloadLibrary(LibraryHandle library) {
     return dlclose(library) == 0;
 }
 
+void explainRefusedModule(const NativePath&, unsigned long) {}
+
 }  // namespace platform
