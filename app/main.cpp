@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "export/export_driver.h"
+#include "export/exported_certificate.h"
 #include "platform/platform.h"
 #include "platform/texts.h"
 
@@ -40,6 +41,28 @@ std::string takePinArgument(char* argv[]) {
     return pin;
 }
 
+// The `-` form's exit status: 0 only when the file holds a certificate. A refusal before the run
+// stays -1, as in the classic form.
+int exitStatus(ExportOutcome outcome) {
+    switch (outcome) {
+        case ExportOutcome::Exported:
+            return 0;
+        case ExportOutcome::NoToken:
+            return 1;
+        case ExportOutcome::PinLocked:
+            return 2;
+        case ExportOutcome::DeclinedAtFinalTry:
+            return 3;
+        case ExportOutcome::LoginRefused:
+            return 4;
+        case ExportOutcome::NothingFound:
+            return 5;
+        case ExportOutcome::FileNotWritten:
+            return 6;
+    }
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -65,7 +88,7 @@ int main(int argc, char* argv[]) {
         return -1;
     }
     platform::print("%s", text.processing);
-    runExport(std::move(pin), std::move(outputPath), [&text] {
+    const ExportResult result = runExport(std::move(pin), std::move(outputPath), [&text] {
         if (!askToGoOn(text)) {
             return false;
         }
@@ -73,5 +96,12 @@ int main(int argc, char* argv[]) {
         return true;
     });
     platform::print("\n");
-    return 0;
+    // The classic form keeps the output and the exit status that scripts have always had.
+    if (!prompted) {
+        return 0;
+    }
+    if (result.certificate) {
+        describeExportedCertificate(*result.certificate);
+    }
+    return exitStatus(result.outcome);
 }

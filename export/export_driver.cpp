@@ -1,6 +1,8 @@
 #include "export/export_driver.h"
 
 #include <cstdlib>
+#include <optional>
+#include <utility>
 
 #include "export/object_listing.h"
 #include "export/pem_writer.h"
@@ -41,27 +43,31 @@ class PinEraser {
     PinEraser& operator=(const PinEraser&) = delete;
 };
 
-// Warns of wrong PINs entered before, and asks once more before the last try; false when the run
-// must not log in.
-bool mayLogIn(CK_SLOT_ID slot, const Confirmation& goOnAtFinalTry) {
+// Warns of wrong PINs entered before, and asks once more before the last try; the outcome that
+// ends the run before the login, or nothing when the run may log in.
+std::optional<ExportOutcome> outcomeBeforeLogin(CK_SLOT_ID slot,
+                                                const Confirmation& goOnAtFinalTry) {
     const texts::ConsoleTexts& text = texts::console();
     switch (userPinTries(slot)) {
         case PinTries::Locked:
             platform::print("%s", text.pinLocked);
             platform::print("login error\n");
-            return false;
+            return ExportOutcome::PinLocked;
         case PinTries::FinalTry:
             // Keys typed in a hurry before the warning shows must not answer it.
             platform::discardTypedAhead();
             platform::print("%s", text.pinFinalTry);
-            return goOnAtFinalTry();
+            if (!goOnAtFinalTry()) {
+                return ExportOutcome::DeclinedAtFinalTry;
+            }
+            break;
         case PinTries::TriedBefore:
             platform::print("%s", text.pinTriedBefore);
-            return true;
+            break;
         case PinTries::Full:
             break;
     }
-    return true;
+    return std::nullopt;
 }
 
 // After a refused login: whether the next wrong PIN locks the card, or it is locked now.
@@ -80,10 +86,35 @@ void warnOfTriesLeft(CK_SLOT_ID slot) {
     }
 }
 
+// Each label's certificate in turn. The file ends up holding the last certificate found, which
+// writes over the ones before it, so that one decides the result.
+ExportResult exportEveryLabel(const TokenSession& session, const LabelMap& labels,
+                              const platform::NativePath& outputPath) {
+    ExportResult result{ExportOutcome::NothingFound, std::nullopt};
+    for (const auto& entry : labels) {
+        platform::printText("Exporting ... %s\n", entry.first);
+        Bytes certificate;
+        switch (exportCertificatePem(session, entry.first, outputPath, certificate)) {
+            case PemExport::Written:
+                result.certificate = platform::describeCertificate(certificate);
+                // A value that is not a certificate is written as ever, but is no export.
+                result.outcome =
+                    result.certificate ? ExportOutcome::Exported : ExportOutcome::NothingFound;
+                break;
+            case PemExport::NotWritten:
+                result = {ExportOutcome::FileNotWritten, std::nullopt};
+                break;
+            case PemExport::NotFound:
+                break;
+        }
+    }
+    return result;
+}
+
 }  // namespace
 
-bool runExport(std::string pin, platform::NativePath outputPath,
-               const Confirmation& goOnAtFinalTry) {
+ExportResult runExport(std::string pin, platform::NativePath outputPath,
+                       const Confirmation& goOnAtFinalTry) {
     PinEraser eraser(pin);
     ModuleBinding binding;
     if (ModuleBinding::slotCount() <= kSigningSlotIndex) {
@@ -92,28 +123,24 @@ bool runExport(std::string pin, platform::NativePath outputPath,
         if (someTokenUnreadable()) {
             platform::print("%s", texts::console().unreadableCard);
         }
-        return false;
+        return {ExportOutcome::NoToken, std::nullopt};
     }
     const CK_SLOT_ID slot = ModuleBinding::slots()[kSigningSlotIndex];
     TokenSession session(slot);
     if (session.handle() == CK_INVALID_HANDLE) {
         platform::print("session open error\n");
-        return false;
+        return {ExportOutcome::NoToken, std::nullopt};
     }
-    if (!mayLogIn(slot, goOnAtFinalTry)) {
-        return false;
+    if (const std::optional<ExportOutcome> ended = outcomeBeforeLogin(slot, goOnAtFinalTry)) {
+        return {*ended, std::nullopt};
     }
     TokenLogin login(session.handle(), pin);
     if (login.handle() == CK_INVALID_HANDLE) {
         platform::print("login error\n");
         warnOfTriesLeft(slot);
-        return false;
+        return {ExportOutcome::LoginRefused, std::nullopt};
     }
     LabelMap labels;
     listObjects(session, labels);
-    for (const auto& entry : labels) {
-        platform::printText("Exporting ... %s\n", entry.first);
-        exportCertificatePem(session, entry.first, outputPath);
-    }
-    return true;
+    return exportEveryLabel(session, labels, outputPath);
 }

@@ -8,29 +8,28 @@ namespace {
 constexpr std::size_t kFirstGuessCertificateSize = 2048;
 }  // namespace
 
-int exportCertificatePem(const TokenSession& session, std::string label,
-                         platform::NativePath outputPath) {
-    Bytes certificate;
+PemExport exportCertificatePem(const TokenSession& session, std::string label,
+                               platform::NativePath outputPath, Bytes& certificate) {
     certificate.reserve(kFirstGuessCertificateSize);
     if (findCertificateByLabel(session, label, certificate) <= 0) {
         platform::printText("   xxx Certificate( id= %s ) not found xxx\n", label);
-        return -1;
+        return PemExport::NotFound;
     }
     platform::printText("   *** Certificate( label= %s ) found ***\n", label);
     const std::optional<std::string> pem = platform::encodeCertificatePem(certificate);
     if (!pem) {
         platform::print("error\n");
-        return -1;
+        return PemExport::NotWritten;
     }
     switch (platform::writeTextFile(outputPath, *pem)) {
         case platform::WriteResult::OpenFailed:
-            return -1;
+            return PemExport::NotWritten;
         case platform::WriteResult::WriteFailed:
             platform::print(" xxx File write error xxx\n");
-            return -1;
+            return PemExport::NotWritten;
         case platform::WriteResult::Written:
             break;
     }
     platform::printPath("      --> %s \n", outputPath);
-    return 0;
+    return PemExport::Written;
 }

@@ -75,6 +75,31 @@ void discardTypedAhead();
 // PEM text of a DER certificate, every line ended by a line feed alone.
 std::optional<std::string> encodeCertificatePem(const std::vector<unsigned char>& der);
 
+// A day of the calendar, in local time.
+struct CalendarDate {
+    int year;
+    int month;  // 1 to 12
+    int day;    // 1 to 31
+};
+
+// One end of a certificate's validity: the instant, to compare with the clock, and its local day.
+struct ValidityBound {
+    long long secondsSince1970;  // UTC
+    CalendarDate localDate;
+};
+
+// What a certificate says of itself. Names are UTF-8, empty where the name has no common name.
+struct CertificateFacts {
+    std::string holder;  // the subject's common name
+    std::string issuer;  // the issuer's common name
+    ValidityBound validFrom;
+    ValidityBound validUntil;
+};
+
+// Decodes a DER certificate (OpenSSL on POSIX, the CryptoAPI on Windows); nothing when the bytes
+// are not one.
+std::optional<CertificateFacts> describeCertificate(const std::vector<unsigned char>& der);
+
 enum class WriteResult { Written, OpenFailed, WriteFailed };
 
 // Recreates the file with the text, each line feed written as carriage return and line feed.

@@ -12,6 +12,7 @@ if(WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/windows/console.cpp
     ${CMAKE_CURRENT_LIST_DIR}/windows/keys.cpp
     ${CMAKE_CURRENT_LIST_DIR}/windows/pem_file.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/windows/certificate.cpp
     ${CMAKE_CURRENT_LIST_DIR}/windows/output.cpp
     ${CMAKE_CURRENT_LIST_DIR}/windows/double_click.cpp)
   set(CERTEXPORT_START_MENU_SOURCES ${CMAKE_CURRENT_LIST_DIR}/windows/start_menu.cpp)
@@ -22,5 +23,6 @@ else()
     ${CMAKE_CURRENT_LIST_DIR}/posix/terminal.cpp
     ${CMAKE_CURRENT_LIST_DIR}/posix/keys.cpp
     ${CMAKE_CURRENT_LIST_DIR}/posix/pem_file.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/posix/certificate.cpp
     ${CMAKE_CURRENT_LIST_DIR}/posix/output.cpp)
 endif()

@@ -51,4 +51,19 @@ std::string refusedModule(platform::ModuleKind kind) {
            "。certexport には OpenSC の x64 版のモジュールが必要です。\n";
 }
 
+const CertificateTexts& certificate() {
+    static const CertificateTexts kJapanese = {
+        "所有者       = %s\n",
+        "発行者       = %s\n",
+        "有効期間     = %sから%sまで\n",
+        "有効期限の%sが近づいています。市区町村の窓口で証明書を更新してください。\n",
+        "この証明書は有効期限の%sを過ぎています。市区町村の窓口で証明書を更新してください。\n",
+        "この証明書の有効期間は%sからで、まだ始まっていません。"
+        "パソコンの日付と時刻を確かめてください。\n",
+        "このファイルには所有者の氏名、住所、生年月日などの個人情報が含まれています。"
+        "必要な相手にだけ渡してください。\n",
+    };
+    return kJapanese;
+}
+
 }  // namespace texts

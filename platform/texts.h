@@ -30,4 +30,17 @@ const ConsoleTexts& console();
 // needed.
 std::string refusedModule(platform::ModuleKind kind);
 
+// What the `-` form tells of the certificate that the output file holds.
+struct CertificateTexts {
+    const char* holder;        // with the subject's common name
+    const char* issuer;        // with the issuer's common name
+    const char* validity;      // with the first and the last day
+    const char* expiresSoon;   // with the last day, 30 days away or nearer
+    const char* expired;       // with the last day, gone by
+    const char* notYetValid;   // with the first day, still to come
+    const char* personalData;  // who the file should go to
+};
+
+const CertificateTexts& certificate();
+
 }  // namespace texts
