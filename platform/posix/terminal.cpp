@@ -91,6 +91,14 @@ void (*handlerFor(int signalNumber))(int) {
     }
 }
 
+// Ctrl+C, Ctrl+\, a closed terminal and a plain kill end a prompt even where the tool was started
+// with them ignored (a shell's background job ignores Ctrl+C); any other signal found ignored stays
+// so.
+bool endsThePromptAlways(int signalNumber) {
+    return signalNumber == SIGINT || signalNumber == SIGQUIT || signalNumber == SIGHUP ||
+           signalNumber == SIGTERM;
+}
+
 bool sameDevice(int first, int second) {
     struct stat a, b;
     return fstat(first, &a) == 0 && fstat(second, &b) == 0 && S_ISCHR(a.st_mode) &&
@@ -114,9 +122,9 @@ RawTerminal::RawTerminal(bool signalKeys) {
     terminalIsRaw = 1;
     for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
         void (*handler)(int) = handlerFor(signalNumber);
-        handled_[signalNumber] = handler &&
-                                 sigaction(signalNumber, nullptr, &previous_[signalNumber]) == 0 &&
-                                 previous_[signalNumber].sa_handler != SIG_IGN;
+        handled_[signalNumber] =
+            handler && sigaction(signalNumber, nullptr, &previous_[signalNumber]) == 0 &&
+            (previous_[signalNumber].sa_handler != SIG_IGN || endsThePromptAlways(signalNumber));
         if (handled_[signalNumber]) {
             install(signalNumber, handler, nullptr);
         }

@@ -8,7 +8,8 @@ namespace platform {
 // Standard input, when it is a terminal, in raw mode without echo for the object's life. Every
 // signal that ends the process puts the terminal back first; a stop (Ctrl+Z) shows the shell the
 // terminal as it was, and a continued prompt is raw again. Without signal keys, Ctrl+C arrives as a
-// byte. Signals that the tool was started with ignored stay ignored.
+// byte. Of the signals that the tool was started with ignored, only those a user sends to end it
+// (Ctrl+C, Ctrl+\, SIGHUP, SIGTERM) end the prompt; the others stay ignored.
 class RawTerminal {
   public:
     explicit RawTerminal(bool signalKeys);
