@@ -28,12 +28,14 @@ BOOL WINAPI restoreModeOnBreak(DWORD event) {
     ExitProcess(static_cast<UINT>(-1));
 }
 
-HANDLE openConsoleInput(ConsoleKeys keys) {
-    if (keys == ConsoleKeys::Pin) {
-        return GetStdHandle(STD_INPUT_HANDLE);
-    }
-    return CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+// The process's console input ("CONIN$") or output ("CONOUT$"), whatever the standard handles are.
+HANDLE openConsole(const wchar_t* device) {
+    return CreateFileW(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+HANDLE openConsoleInput(ConsoleKeys keys) {
+    return keys == ConsoleKeys::Pin ? GetStdHandle(STD_INPUT_HANDLE) : openConsole(L"CONIN$");
 }
 
 }  // namespace
@@ -114,9 +116,7 @@ void showWhereKeysAreTyped(const char* text) {
     if (outputIsConsole() || !GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) {
         return;
     }
-    const HANDLE console =
-        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE console = openConsole(L"CONOUT$");
     if (console != INVALID_HANDLE_VALUE) {
         writeConsoleTo(console, widened(CP_UTF8, text));
         CloseHandle(console);
@@ -124,9 +124,7 @@ void showWhereKeysAreTyped(const char* text) {
 }
 
 void discardTypedAhead() {
-    const HANDLE console =
-        CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE console = openConsole(L"CONIN$");
     if (console != INVALID_HANDLE_VALUE) {
         FlushConsoleInputBuffer(console);
         CloseHandle(console);
